@@ -1,0 +1,13 @@
+# Project-wide warning and sanitizer flags, applied to every target through an interface library.
+add_library(morvex_options INTERFACE)
+target_compile_options(morvex_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+                                                -Wconversion -Wno-sign-conversion)
+if(MORVEX_WERROR)
+    target_compile_options(morvex_options INTERFACE -Werror)
+endif()
+if(MORVEX_SANITIZE)
+    set(MORVEX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
+                               -fno-omit-frame-pointer)
+    target_compile_options(morvex_options INTERFACE ${MORVEX_SANITIZER_FLAGS})
+    target_link_options(morvex_options INTERFACE ${MORVEX_SANITIZER_FLAGS})
+endif()

@@ -1,0 +1,194 @@
+#pragma once
+
+#include "TzFileHandler.h"
+
+#include <cstdint>
+
+namespace morvex {
+
+inline constexpr int kMaxEntries = 30;
+inline constexpr int kMaxPathBytes = 1000; // terminator included
+inline constexpr int kMaxChannels = 60;
+inline constexpr int kMaxTakeFiles = 100;
+inline constexpr int kInfoTextBytes = 200;
+inline constexpr uint32_t kHeaderScanBytes = 10240;
+inline constexpr uint32_t kMinFileBytes = 45;
+inline constexpr uint32_t kSourceBufferBytes = 4194304;
+
+// Output types: channels per output file.
+inline constexpr int kTypeMono = 0;
+inline constexpr int kTypePairs = 1;
+inline constexpr int kTypeAll = 2;
+
+// Output formats.
+inline constexpr int kFormatWav = 0;
+inline constexpr int kFormatCaf = 1;
+
+// Task states as GetEntryState answers them.
+enum EntryState : int {
+    kStateReady = 0,
+    kStateNoDestination = 1,
+    kStateCannotPair = 2,
+    kStateConverting = 3,
+    kStateDone = 4,
+    kStateFailed = 5,
+};
+
+// Error codes; GetErrorString gives their messages.
+enum ErrorCode : int {
+    kErrorNone = 0,
+    kErrorInputRead = 1,
+    kErrorNoMemory = 2,
+    kErrorFollowerFormat = 3,
+    kErrorOutputWrite = 4,
+    kErrorOutputCreate = 5,
+    kErrorTableFull = 6,
+    kErrorOpenInput = 7,
+    kErrorInputTooSmall = 8,
+    kErrorIncompatibleWav = 9,
+    kErrorNameInUse = 10,
+};
+
+// Conversion states, the answers of ConversionStep.
+enum ConversionState : int {
+    kConvIdle = 0,
+    kConvStartTask = 1,
+    kConvConvert = 3,
+    kConvFinishTask = 4,
+    kConvNextTask = 5,
+    kConvRunOver = 6,
+};
+
+// Kinds of GetInfoStrings.
+enum InfoKind : int {
+    kInfoFormat = 0,
+    kInfoTime = 1,
+    kInfoSizes = 2,
+    kInfoState = 3,
+};
+
+} // namespace morvex
+
+// The first 16 bytes of a "fmt " chunk body, little-endian as in the file.
+struct FmtSubchunkInfo {
+    int16_t wFormatTag;
+    uint16_t wChannels;
+    uint32_t dwSamplesPerSec;
+    uint32_t dwAvgBytesPerSec;
+    uint16_t wBlockAlign;
+    uint16_t wBitsPerSample;
+};
+static_assert(sizeof(FmtSubchunkInfo) == 16);
+
+// One task of the list.
+struct SplitEntryInfo {
+    char SourceFilePath[morvex::kMaxPathBytes];
+    int SourceEndIndex;
+    char DestinationBaseFilePath[morvex::kMaxPathBytes];
+    int Type;
+    int Format;
+    int MainNumb;
+    int StartSubNumb;
+    int SubCount;
+    int64_t BytesTotal;
+    FmtSubchunkInfo FmtSubchunk;
+    uint32_t DataSize[morvex::kMaxTakeFiles];
+    uint16_t ChannelNumb;
+    uint16_t WordLength;
+    uint32_t SampleRate;
+    bool fConversionDone;
+    int ErrorState;
+};
+
+// The splitting engine: the task table, the analysis of takes, the conversion state machine and
+// the texts that describe a task. Single-threaded; nothing throws; results are integers.
+class CMorvexWorker {
+public:
+    CMorvexWorker();
+    ~CMorvexWorker();
+    CMorvexWorker(const CMorvexWorker&) = delete;
+    CMorvexWorker& operator=(const CMorvexWorker&) = delete;
+
+    // Task table.
+    const char* GetDisplayName(int index) const;
+    const char* GetDestinationBaseFile(int index) const;
+    int SetDestinationBaseFile(int index, const char* path, int count);
+    void SetDestinationType(int index, int type);
+    int GetDestinationType(int index) const;
+    void SetDestinationFormat(int index, int format);
+    int GetDestinationFormat(int index) const;
+    int GetEntryState(int index) const;
+    bool CanStart(int count) const;
+    bool AllDone(int count) const;
+    void GetErrorString(int code, char* text) const;
+    void DoClear();
+    int DeleteEntry(int index);
+
+    // Take analysis.
+    int SetStartFile(int index, const char* path);
+    bool AnalyseWaveHeader(const uint8_t* buffer, unsigned int size, unsigned int* dataOffset,
+                           int index, int fileIndex);
+    uint32_t OpenFollowerFile(int index, int fileIndex);
+    bool GetSourceEndName(int index, int fileIndex, char* text) const;
+    void SetSourceEndIndex(int index, int value);
+    int GetSourceEndIndex(int index) const;
+
+    // Conversion.
+    void StartConversion(int count);
+    int ConversionStep();
+    void StopConversion();
+    int GetConversionInfo(double* fraction, int* entry) const;
+
+    // Texts.
+    void GetInfoStrings(int entry, int kind, char* out) const;
+
+    // Read-only view of a task record, for tests and front ends.
+    const SplitEntryInfo& Entry(int index) const { return m_Entries[index]; }
+
+private:
+    static bool IsEntryIndex(int index) { return index >= 0 && index < morvex::kMaxEntries; }
+    bool RunUnderway() const;
+    int64_t SumDataSizes(const SplitEntryInfo& entry, int lastFile) const;
+    bool BuildFollowerPath(int index, int fileIndex, char* path) const;
+    bool FollowerBelongs(int index, int fileIndex, uint8_t* scratch);
+
+    // Conversion steps and their helpers.
+    int StepStartTask();
+    int StepConvert();
+    int StepFinishTask();
+    int StepNextTask();
+    int FailTask(int code);
+    bool ComposeOutputNames(const SplitEntryInfo& entry);
+    bool CreateOutputs();
+    void PrepareHeaderSpace();
+    void PrepareSourceBlock();
+    void Deinterleave();
+    void CopyBytewiseToFrameEnd();
+    void CopyWholeFrames(uint32_t frames);
+    bool FlushIfFull();
+    bool FlushOutputs();
+    bool WriteFinalHeaders();
+    int OutputHeaderBytes() const;
+
+    SplitEntryInfo m_Entries[morvex::kMaxEntries];
+    CTzFileHandler m_FileHandler;
+    int m_EntryCount;
+    int m_ConversionState;
+    int m_CurrentEntry;
+    int m_CurrentSourceSubFile;
+    int m_ChannelsPerDestFile;
+    int m_DestBuffSize;
+    uint32_t m_SourceFileRef;
+    uint32_t m_SendFileRefs[morvex::kMaxChannels];
+    char m_DestFileNames[morvex::kMaxChannels][morvex::kMaxPathBytes];
+    uint8_t* m_pSourceBuffer;
+    uint8_t* m_pDestinationBuffers[morvex::kMaxChannels];
+    uint32_t m_SourceDataCount;
+    uint32_t m_SourceDataPoint;
+    int m_SourceChannels;
+    int m_BytesPerSample;
+    int m_DestDataPoint;
+    int m_ChannelPoint;
+    int m_SampleOffset;
+    uint64_t m_DestTotalBytes;
+};
