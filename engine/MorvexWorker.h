@@ -163,12 +163,10 @@ private:
     void PrepareHeaderSpace();
     void PrepareSourceBlock();
     void Deinterleave();
-    void CopyBytewiseToFrameEnd();
-    void CopyWholeFrames(uint32_t frames);
-    bool FlushIfFull();
     bool FlushOutputs();
     bool WriteFinalHeaders();
     int OutputHeaderBytes() const;
+    void StateText(int entry, char* out) const;
 
     SplitEntryInfo m_Entries[morvex::kMaxEntries];
     CTzFileHandler m_FileHandler;

@@ -13,7 +13,9 @@ constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new f
 constexpr size_t kMaxNameBytes = 255;
 
 // References are descriptors shifted by one, so that descriptor 0 still gives a valid reference.
-uint32_t ToRef(int fd) { return static_cast<uint32_t>(fd) + 1U; }
+uint32_t ToRef(int fd) {
+    return static_cast<uint32_t>(fd) + 1U;
+}
 
 int ToFd(uint32_t ref) {
     if (ref == 0 || ref > static_cast<uint32_t>(INT_MAX)) {
@@ -110,9 +112,8 @@ int CTzFileHandler::Seek(uint32_t ref, uint64_t position) {
     if (fd < 0 || position > static_cast<uint64_t>(INT64_MAX)) {
         return 0;
     }
-    return ::lseek(fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position)
-               ? 1
-               : 0;
+    return ::lseek(fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position) ? 1
+                                                                                               : 0;
 }
 
 uint32_t CTzFileHandler::Write(uint32_t ref, const void* buffer, uint32_t count) {

@@ -1,0 +1,335 @@
+// The conversion state machine: one bounded step per call, so the caller's loop stays
+// responsive. A failure ends only its task; its outputs are deleted and the run goes on.
+#include "Deinterleave.h"
+#include "MorvexWorker.h"
+#include "OutputHeaders.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+using namespace morvex;
+
+namespace {
+
+constexpr int kDestBufferGranule = 512;
+constexpr int kMinDestBufferBytes = 131072;
+constexpr int kChannelsPerPair = 2;
+// "_NN.wav" / "_NN.caf": two digits cover every channel number up to 60.
+constexpr size_t kOutputSuffixLength = 7;
+constexpr uint8_t kSignBit = 0x80;
+
+const char* OutputExtension(int format) {
+    return format == kFormatCaf ? "caf" : "wav";
+}
+
+bool IsKnownFormat(int format) {
+    return format == kFormatWav || format == kFormatCaf;
+}
+
+int ChannelsPerDestFile(const SplitEntryInfo& entry) {
+    switch (entry.Type) {
+    case kTypePairs:
+        return kChannelsPerPair;
+    case kTypeAll:
+        return entry.ChannelNumb;
+    default:
+        return 1;
+    }
+}
+
+int DestBufferBytes(int channels, int channelsPerFile) {
+    const int bytes = static_cast<int>(kSourceBufferBytes) / channels * channelsPerFile;
+    return std::max(bytes / kDestBufferGranule * kDestBufferGranule, kMinDestBufferBytes);
+}
+
+bool CannotPairChannels(const SplitEntryInfo& entry) {
+    return entry.Type == kTypePairs && entry.ChannelNumb % 2 != 0;
+}
+
+} // namespace
+
+void CMorvexWorker::StartConversion(int count) {
+    if (RunUnderway()) {
+        return;
+    }
+    m_EntryCount = std::clamp(count, 0, kMaxEntries);
+    m_DestTotalBytes = 0;
+    m_CurrentEntry = -1;
+    m_ConversionState = kConvNextTask;
+}
+
+int CMorvexWorker::ConversionStep() {
+    switch (m_ConversionState) {
+    case kConvStartTask:
+        return StepStartTask();
+    case kConvConvert:
+        return StepConvert();
+    case kConvFinishTask:
+        return StepFinishTask();
+    case kConvNextTask:
+        return StepNextTask();
+    default:
+        return m_ConversionState;
+    }
+}
+
+void CMorvexWorker::StopConversion() {
+    DoClear();
+    m_ConversionState = kConvRunOver;
+}
+
+int CMorvexWorker::GetConversionInfo(double* fraction, int* entry) const {
+    double done = 0.0;
+    int error = kErrorNone;
+    if (IsEntryIndex(m_CurrentEntry)) {
+        const SplitEntryInfo& task = m_Entries[m_CurrentEntry];
+        if (task.BytesTotal > 0) {
+            done = static_cast<double>(m_DestTotalBytes) / static_cast<double>(task.BytesTotal);
+        }
+        error = task.ErrorState;
+    }
+    if (fraction != nullptr) {
+        *fraction = done;
+    }
+    if (entry != nullptr) {
+        *entry = m_CurrentEntry;
+    }
+    return error;
+}
+
+int CMorvexWorker::FailTask(int code) {
+    DoClear();
+    m_Entries[m_CurrentEntry].ErrorState = code;
+    m_ConversionState = kConvNextTask;
+    return m_ConversionState;
+}
+
+int CMorvexWorker::OutputHeaderBytes() const {
+    return HeaderBytesForFormat(m_Entries[m_CurrentEntry].Format);
+}
+
+int CMorvexWorker::StepNextTask() {
+    ++m_CurrentEntry;
+    while (m_CurrentEntry < m_EntryCount && m_Entries[m_CurrentEntry].fConversionDone) {
+        ++m_CurrentEntry;
+    }
+    m_ConversionState = m_CurrentEntry < m_EntryCount ? kConvStartTask : kConvRunOver;
+    return m_ConversionState;
+}
+
+int CMorvexWorker::StepStartTask() {
+    SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    entry.ErrorState = kErrorNone;
+    // Refused before anything is opened or created: no destination, unpairable channels, an
+    // unknown format, or a base path that leaves no room for the output suffix.
+    if (entry.DestinationBaseFilePath[0] == '\0' || CannotPairChannels(entry) ||
+        !IsKnownFormat(entry.Format) ||
+        std::strlen(entry.DestinationBaseFilePath) + kOutputSuffixLength >= kMaxPathBytes) {
+        entry.ErrorState = kErrorOutputCreate;
+        m_ConversionState = kConvNextTask;
+        return m_ConversionState;
+    }
+    m_SourceFileRef = m_FileHandler.Open(entry.SourceFilePath, CTzFileHandler::kModeRead);
+    if (m_SourceFileRef == 0) {
+        return FailTask(kErrorInputRead);
+    }
+    m_pSourceBuffer = static_cast<uint8_t*>(std::malloc(kSourceBufferBytes));
+    if (m_pSourceBuffer == nullptr) {
+        return FailTask(kErrorNoMemory);
+    }
+    m_SourceDataCount = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
+    if (m_SourceDataCount < kMinFileBytes) {
+        return FailTask(kErrorInputRead);
+    }
+    if (!AnalyseWaveHeader(m_pSourceBuffer, std::min(m_SourceDataCount, kHeaderScanBytes),
+                           &m_SourceDataPoint, m_CurrentEntry, 0)) {
+        return FailTask(kErrorInputRead);
+    }
+    if (CannotPairChannels(entry)) {
+        return FailTask(kErrorOutputCreate); // the start file changed since it was added
+    }
+    m_ChannelsPerDestFile = ChannelsPerDestFile(entry);
+    m_DestBuffSize = DestBufferBytes(entry.ChannelNumb, m_ChannelsPerDestFile);
+    if (!CreateOutputs()) {
+        return FailTask(kErrorOutputCreate);
+    }
+    m_ChannelPoint = 0;
+    m_SampleOffset = 0;
+    m_SourceChannels = entry.ChannelNumb;
+    m_BytesPerSample = (entry.WordLength + 7) / 8; // the container: 12 bits take 2 bytes
+    m_DestTotalBytes = 0;
+    m_CurrentSourceSubFile = 0;
+    PrepareHeaderSpace();
+    PrepareSourceBlock();
+    m_ConversionState = kConvConvert;
+    return m_ConversionState;
+}
+
+bool CMorvexWorker::CreateOutputs() {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    bool allCreated = true;
+    for (int i = 0; i < entry.ChannelNumb; i += m_ChannelsPerDestFile) {
+        const int length =
+            std::snprintf(m_DestFileNames[i], kMaxPathBytes, "%s_%02i.%s",
+                          entry.DestinationBaseFilePath, i + 1, OutputExtension(entry.Format));
+        if (length < 0 || length >= kMaxPathBytes) {
+            allCreated = false; // never reached: the base path's room was checked at the start
+            continue;
+        }
+        m_SendFileRefs[i] = m_FileHandler.Create(m_DestFileNames[i]);
+        m_pDestinationBuffers[i] = static_cast<uint8_t*>(std::malloc(m_DestBuffSize));
+        if (m_SendFileRefs[i] == 0 || m_pDestinationBuffers[i] == nullptr) {
+            allCreated = false;
+        }
+    }
+    return allCreated;
+}
+
+// Each output's first buffer begins with the room for its header. It carries a provisional
+// header whose sizes say "unknown", so an output left by a killed run is read as the audio it
+// holds; the final header replaces it once the size is known.
+void CMorvexWorker::PrepareHeaderSpace() {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    m_DestDataPoint = OutputHeaderBytes();
+    const HeaderValues values{0, m_ChannelsPerDestFile, m_BytesPerSample, entry.SampleRate};
+    uint8_t header[kWavHeaderBytes];
+    if (entry.Format == kFormatCaf) {
+        BuildProvisionalCafHeader(values, header);
+    } else {
+        BuildProvisionalWavHeader(values, header);
+    }
+    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        std::memcpy(m_pDestinationBuffers[i], header, static_cast<size_t>(m_DestDataPoint));
+    }
+}
+
+// CAF has no unsigned integer samples: 8-bit WAV samples (unsigned) become signed by flipping
+// their top bit. Done on the source block, once, before it is de-interleaved.
+void CMorvexWorker::PrepareSourceBlock() {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    if (entry.Format != kFormatCaf || m_BytesPerSample != 1) {
+        return;
+    }
+    for (uint32_t i = m_SourceDataPoint; i < m_SourceDataCount; ++i) {
+        m_pSourceBuffer[i] ^= kSignBit;
+    }
+}
+
+bool CMorvexWorker::FlushOutputs() {
+    const auto bytes = static_cast<uint32_t>(m_DestDataPoint);
+    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        if (m_FileHandler.Write(m_SendFileRefs[i], m_pDestinationBuffers[i], bytes) != bytes) {
+            FailTask(kErrorOutputWrite);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CMorvexWorker::Deinterleave() {
+    const DeinterleaveLayout layout{m_SourceChannels, m_BytesPerSample, m_ChannelsPerDestFile,
+                                    m_DestBuffSize, m_pDestinationBuffers};
+    DeinterleaveCursor cursor{m_SourceDataPoint, m_ChannelPoint, m_SampleOffset, m_DestDataPoint,
+                              m_DestTotalBytes};
+    const auto flush = [](void* context, int fillBytes) {
+        auto* self = static_cast<CMorvexWorker*>(context);
+        self->m_DestDataPoint = fillBytes;
+        return self->FlushOutputs();
+    };
+    DeinterleaveBlock(layout, cursor, m_pSourceBuffer, m_SourceDataCount, flush, this);
+    m_SourceDataPoint = cursor.SourceDataPoint;
+    m_ChannelPoint = cursor.ChannelPoint;
+    m_SampleOffset = cursor.SampleOffset;
+    m_DestDataPoint = cursor.DestDataPoint;
+    m_DestTotalBytes = cursor.DestTotalBytes;
+}
+
+int CMorvexWorker::StepConvert() {
+    Deinterleave();
+    if (m_Entries[m_CurrentEntry].ErrorState != kErrorNone) {
+        return m_ConversionState;
+    }
+    m_SourceDataPoint = 0;
+    m_SourceDataCount = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
+    if (m_SourceDataCount != 0) {
+        PrepareSourceBlock();
+        return m_ConversionState;
+    }
+    m_FileHandler.Close(m_SourceFileRef);
+    m_SourceFileRef = 0;
+    ++m_CurrentSourceSubFile;
+    if (m_CurrentSourceSubFile > m_Entries[m_CurrentEntry].SourceEndIndex) {
+        m_ConversionState = kConvFinishTask;
+        return m_ConversionState;
+    }
+    m_SourceFileRef = OpenFollowerFile(m_CurrentEntry, m_CurrentSourceSubFile);
+    if (m_SourceFileRef == 0) {
+        return FailTask(kErrorInputRead);
+    }
+    m_SourceDataCount = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
+    if (m_SourceDataCount < kMinFileBytes) {
+        return FailTask(kErrorInputRead);
+    }
+    // Only the bytes just read are searched: past them the buffer holds an earlier block.
+    if (!AnalyseWaveHeader(m_pSourceBuffer, std::min(m_SourceDataCount, kHeaderScanBytes),
+                           &m_SourceDataPoint, m_CurrentEntry, m_CurrentSourceSubFile)) {
+        return FailTask(kErrorFollowerFormat);
+    }
+    PrepareSourceBlock();
+    return m_ConversionState;
+}
+
+bool CMorvexWorker::WriteFinalHeaders() {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    const uint64_t dataBytes =
+        m_DestTotalBytes / static_cast<uint64_t>(m_SourceChannels) * m_ChannelsPerDestFile;
+    const HeaderValues values{dataBytes, m_ChannelsPerDestFile, m_BytesPerSample, entry.SampleRate};
+    uint8_t header[kWavHeaderBytes];
+    if (entry.Format == kFormatCaf) {
+        BuildCafHeader(values, header);
+    } else {
+        BuildWavHeader(values, header);
+    }
+    const auto headerBytes = static_cast<uint32_t>(OutputHeaderBytes());
+    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        if (m_FileHandler.Seek(m_SendFileRefs[i], 0) == 0 ||
+            m_FileHandler.Write(m_SendFileRefs[i], header, headerBytes) != headerBytes) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int CMorvexWorker::StepFinishTask() {
+    if (m_DestDataPoint != 0) {
+        if (!FlushOutputs()) {
+            return m_ConversionState;
+        }
+        m_DestDataPoint = 0;
+    }
+    // A task counts as done only when every output has its final header and is closed: a
+    // failed seek, header write or close fails the task rather than leave a broken file.
+    if (!WriteFinalHeaders()) {
+        return FailTask(kErrorOutputWrite);
+    }
+    bool allClosed = true;
+    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        allClosed = m_FileHandler.Close(m_SendFileRefs[i]) != 0 && allClosed;
+        m_SendFileRefs[i] = 0;
+        std::free(m_pDestinationBuffers[i]);
+        m_pDestinationBuffers[i] = nullptr;
+    }
+    if (!allClosed) {
+        for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+            m_FileHandler.Delete(m_DestFileNames[i]);
+        }
+        return FailTask(kErrorOutputWrite);
+    }
+    std::free(m_pSourceBuffer);
+    m_pSourceBuffer = nullptr;
+    m_Entries[m_CurrentEntry].fConversionDone = true;
+    m_ConversionState = kConvNextTask;
+    return m_ConversionState;
+}

@@ -1,0 +1,111 @@
+// The four one-line texts that describe a task: audio format, playing time, sizes and state.
+#include "MorvexWorker.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+using namespace morvex;
+
+namespace {
+
+constexpr double kBytesPerGB = 1073741824.0; // sizes are shown in GB of 2^30 bytes
+// (2^31 - 80) / 2^30: the most audio one WAV file holds beside its 80-byte header.
+constexpr double kWavLimitGB = 1.999999925494194;
+constexpr int kSecondsPerHour = 3600;
+constexpr int kSecondsPerMinute = 60;
+constexpr uint64_t kBitsPerByte = 8;
+
+double ToGB(double bytes) {
+    return bytes / kBytesPerGB;
+}
+
+void FormatText(const SplitEntryInfo& entry, char* out) {
+    std::snprintf(out, kInfoTextBytes, "%i channels, %u Hz", static_cast<int>(entry.ChannelNumb),
+                  entry.SampleRate);
+}
+
+void TimeText(const SplitEntryInfo& entry, char* out) {
+    // The byte rate of the sample containers (12 bits take 2 bytes), in 64 bits so no rate wraps.
+    const uint64_t bytesPerSample = (entry.WordLength + 7U) / 8U;
+    const uint64_t rate =
+        entry.ChannelNumb * (kBitsPerByte * bytesPerSample) * entry.SampleRate / kBitsPerByte;
+    const double seconds =
+        rate == 0 ? NAN : static_cast<double>(entry.BytesTotal) / static_cast<double>(rate);
+    if (!(seconds >= 0.0 && seconds < static_cast<double>(INT_MAX) + 1.0)) {
+        std::snprintf(out, kInfoTextBytes, "--:--:--");
+        return;
+    }
+    const int n = static_cast<int>(seconds); // truncated, never rounded
+    std::snprintf(out, kInfoTextBytes, "%02i:%02i:%02i", n / kSecondsPerHour,
+                  (n / kSecondsPerMinute) % kSecondsPerMinute, n % kSecondsPerMinute);
+}
+
+void SizesText(const SplitEntryInfo& entry, char* out) {
+    const double total = ToGB(static_cast<double>(entry.BytesTotal));
+    double perFile = total;
+    if (entry.Type == kTypeMono || entry.Type == kTypePairs) {
+        const double files = entry.Type == kTypeMono ? entry.ChannelNumb : entry.ChannelNumb * 0.5;
+        perFile = files > 0.0 ? total / files : 0.0;
+    }
+    const bool rf64 = perFile > kWavLimitGB && entry.Format == kFormatWav;
+    std::snprintf(out, kInfoTextBytes,
+                  rf64 ? "%2.2f GB per file (RF64), %2.2f GB total"
+                       : "%2.2f GB per file, %2.2f GB total",
+                  perFile, total);
+}
+
+} // namespace
+
+void CMorvexWorker::GetInfoStrings(int entry, int kind, char* out) const {
+    if (out == nullptr) {
+        return;
+    }
+    out[0] = '\0';
+    if (!IsEntryIndex(entry)) {
+        return;
+    }
+    const SplitEntryInfo& task = m_Entries[entry];
+    switch (kind) {
+    case kInfoFormat:
+        FormatText(task, out);
+        break;
+    case kInfoTime:
+        TimeText(task, out);
+        break;
+    case kInfoSizes:
+        SizesText(task, out);
+        break;
+    case kInfoState:
+        StateText(entry, out);
+        break;
+    default:
+        break;
+    }
+}
+
+void CMorvexWorker::StateText(int entry, char* out) const {
+    switch (GetEntryState(entry)) {
+    case kStateReady:
+        std::snprintf(out, kInfoTextBytes, "File(s) prepared for conversion.");
+        break;
+    case kStateNoDestination:
+        std::snprintf(out, kInfoTextBytes, "No output directory and file name selected.");
+        break;
+    case kStateCannotPair:
+        std::snprintf(out, kInfoTextBytes, "Missmatch: 2 channel format / odd channel count.");
+        break;
+    case kStateConverting:
+        std::snprintf(out, kInfoTextBytes, "Conversion running, %2.2f GB done.",
+                      ToGB(static_cast<double>(m_DestTotalBytes)));
+        break;
+    case kStateDone:
+        std::snprintf(out, kInfoTextBytes, "Conversion done.");
+        break;
+    case kStateFailed:
+        GetErrorString(m_Entries[entry].ErrorState, out);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,206 @@
+// The task table: settings of each task, the state it shows, its removal, and the clean-up of
+// whatever a conversion holds.
+#include "MorvexWorker.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+using namespace morvex;
+
+namespace {
+
+constexpr const char* kErrorMessages[] = {
+    "",
+    "Input file can not be read.",
+    "No System Memory available.",
+    "Following input file does not match start file format.",
+    "Output file can not be written.",
+    "Output file can not be created.",
+    "Maximum number of tasks reached.",
+    "Can not open selected input file.",
+    "Selected input file is too small.",
+    "Selected input file has incompatible WAV format.",
+    "Output file name is already in use.",
+};
+constexpr int kLastErrorCode = kErrorNameInUse;
+
+constexpr const char kWavExtension[] = ".wav";
+constexpr size_t kWavExtensionLength = sizeof kWavExtension - 1;
+
+void CutWavExtension(char* path) {
+    const size_t length = std::strlen(path);
+    if (length >= kWavExtensionLength &&
+        strcasecmp(path + length - kWavExtensionLength, kWavExtension) == 0) {
+        path[length - kWavExtensionLength] = '\0';
+    }
+}
+
+bool ClampCount(int& count) {
+    if (count < 0) {
+        count = 0;
+    }
+    if (count > kMaxEntries) {
+        count = kMaxEntries;
+    }
+    return count > 0;
+}
+
+} // namespace
+
+CMorvexWorker::CMorvexWorker()
+    : m_EntryCount(0), m_ConversionState(kConvIdle), m_CurrentEntry(0), m_CurrentSourceSubFile(0),
+      m_ChannelsPerDestFile(0), m_DestBuffSize(0),
+      m_SourceFileRef(0), m_SendFileRefs{}, m_DestFileNames{},
+      m_pSourceBuffer(nullptr), m_pDestinationBuffers{}, m_SourceDataCount(0), m_SourceDataPoint(0),
+      m_SourceChannels(0), m_BytesPerSample(0), m_DestDataPoint(0), m_ChannelPoint(0),
+      m_SampleOffset(0), m_DestTotalBytes(0) {
+    std::memset(m_Entries, 0, sizeof m_Entries);
+}
+
+CMorvexWorker::~CMorvexWorker() {
+    DoClear();
+}
+
+const char* CMorvexWorker::GetDisplayName(int index) const {
+    return IsEntryIndex(index) ? m_Entries[index].SourceFilePath : "";
+}
+
+const char* CMorvexWorker::GetDestinationBaseFile(int index) const {
+    return IsEntryIndex(index) ? m_Entries[index].DestinationBaseFilePath : "";
+}
+
+int CMorvexWorker::SetDestinationBaseFile(int index, const char* path, int count) {
+    if (!IsEntryIndex(index) || path == nullptr || std::strlen(path) >= kMaxPathBytes) {
+        return 0; // a path that does not fit is refused whole, never cut
+    }
+    SplitEntryInfo& entry = m_Entries[index];
+    std::strcpy(entry.DestinationBaseFilePath, path);
+    CutWavExtension(entry.DestinationBaseFilePath);
+    entry.ErrorState = kErrorNone;
+    entry.fConversionDone = false;
+    ClampCount(count);
+    for (int j = 0; j < count; ++j) {
+        if (j != index &&
+            std::strcmp(entry.DestinationBaseFilePath, m_Entries[j].DestinationBaseFilePath) == 0) {
+            entry.ErrorState = kErrorNameInUse;
+        }
+    }
+    return 1;
+}
+
+void CMorvexWorker::SetDestinationType(int index, int type) {
+    if (IsEntryIndex(index)) {
+        m_Entries[index].Type = type;
+    }
+}
+
+int CMorvexWorker::GetDestinationType(int index) const {
+    return IsEntryIndex(index) ? m_Entries[index].Type : 0;
+}
+
+void CMorvexWorker::SetDestinationFormat(int index, int format) {
+    if (IsEntryIndex(index)) {
+        m_Entries[index].Format = format;
+    }
+}
+
+int CMorvexWorker::GetDestinationFormat(int index) const {
+    return IsEntryIndex(index) ? m_Entries[index].Format : 0;
+}
+
+bool CMorvexWorker::RunUnderway() const {
+    return m_ConversionState != kConvIdle && m_ConversionState != kConvRunOver;
+}
+
+static bool CannotPair(const SplitEntryInfo& entry) {
+    return entry.Type == kTypePairs && entry.ChannelNumb % 2 != 0;
+}
+
+int CMorvexWorker::GetEntryState(int index) const {
+    if (!IsEntryIndex(index)) {
+        return kStateReady;
+    }
+    const SplitEntryInfo& entry = m_Entries[index];
+    if (entry.ErrorState != kErrorNone) {
+        return kStateFailed;
+    }
+    if (entry.fConversionDone) {
+        return kStateDone;
+    }
+    if (RunUnderway()) {
+        return index == m_CurrentEntry ? kStateConverting : kStateReady;
+    }
+    if (entry.DestinationBaseFilePath[0] == '\0') {
+        return kStateNoDestination;
+    }
+    if (CannotPair(entry)) {
+        return kStateCannotPair;
+    }
+    return kStateReady;
+}
+
+bool CMorvexWorker::CanStart(int count) const {
+    ClampCount(count);
+    bool anyToDo = false;
+    for (int i = 0; i < count; ++i) {
+        const SplitEntryInfo& entry = m_Entries[i];
+        if (entry.fConversionDone) {
+            continue;
+        }
+        if (entry.DestinationBaseFilePath[0] == '\0' || CannotPair(entry) ||
+            entry.ErrorState == kErrorNameInUse) {
+            return false;
+        }
+        anyToDo = true;
+    }
+    return anyToDo;
+}
+
+bool CMorvexWorker::AllDone(int count) const {
+    ClampCount(count);
+    for (int i = 0; i < count; ++i) {
+        if (!m_Entries[i].fConversionDone) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CMorvexWorker::GetErrorString(int code, char* text) const {
+    if (text == nullptr || code < kErrorInputRead || code > kLastErrorCode) {
+        return;
+    }
+    std::strcpy(text, kErrorMessages[code]);
+}
+
+void CMorvexWorker::DoClear() {
+    // Every slot is visited, not only those of the current task's channels: whatever a slot
+    // holds is released even if the task record changed under a run.
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (m_SendFileRefs[i] != 0) {
+            m_FileHandler.Close(m_SendFileRefs[i]);
+            m_FileHandler.Delete(m_DestFileNames[i]);
+            m_SendFileRefs[i] = 0;
+        }
+        std::free(m_pDestinationBuffers[i]);
+        m_pDestinationBuffers[i] = nullptr;
+    }
+    std::free(m_pSourceBuffer);
+    m_pSourceBuffer = nullptr;
+    if (m_SourceFileRef != 0) {
+        m_FileHandler.Close(m_SourceFileRef);
+        m_SourceFileRef = 0;
+    }
+}
+
+int CMorvexWorker::DeleteEntry(int index) {
+    if (!IsEntryIndex(index)) {
+        return 0;
+    }
+    for (int i = index; i + 1 < kMaxEntries; ++i) {
+        m_Entries[i] = m_Entries[i + 1];
+    }
+    std::memset(&m_Entries[kMaxEntries - 1], 0, sizeof(SplitEntryInfo));
+    return 1;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes WAV takes for the tests: headers with chosen fields, tags and extra chunks, sample data
+// whose every sample names its channel and frame, and takes cut into follower files anywhere.
+namespace testtake {
+
+using Bytes = std::vector<uint8_t>;
+
+struct WavFormat {
+    int16_t formatTag = 1;
+    uint16_t channels = 2;
+    uint32_t sampleRate = 48000;
+    uint16_t bitsPerSample = 16;
+    // Overrides for the derived fields; 0 means "compute from the others".
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+
+    int BytesPerSample() const { return (bitsPerSample + 7) / 8; }
+    int FrameBytes() const { return BytesPerSample() * channels; }
+};
+
+struct WavLayout {
+    Bytes chunksBeforeFmt;      // whole chunks (tag, size, body) between "WAVE" and "fmt "
+    Bytes chunksBeforeData;     // whole chunks between "fmt " and "data"
+    uint32_t fmtExtraBytes = 0; // body bytes of "fmt " beyond its 16
+    bool dataSizeFromBody = true;
+    uint32_t dataSizeOverride = 0; // used when dataSizeFromBody is false
+    Bytes trailingBytes; // bytes after the data chunk (a chunk the copy will take as audio)
+    Bytes leadingBytes;  // bytes before "RIFF" (multiples of 12 keep the file findable)
+};
+
+// A whole chunk: tag, little-endian size and body, padded to even length.
+Bytes Chunk(const char tag[4], const Bytes& body);
+
+// The bytes of a WAV file holding the given sample data.
+Bytes MakeWav(const WavFormat& format, const Bytes& sampleData, const WavLayout& layout = {});
+
+// Sample data of `frames` frames: sample (frame f, channel c) is a value derived from f, c and
+// the seed, little-endian in `bytesPerSample` bytes, so a shifted channel or frame shows.
+Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t seed = 1);
+
+// The sample of channel `channel` of frame `frame` in interleaved data.
+Bytes SampleAt(const Bytes& data, int channels, int bytesPerSample, uint64_t frame, int channel);
+
+// "MKZ%02d_%02d.WAV".
+std::string SchemeName(int take, int fileNumber);
+
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Writes one take: the sample stream is cut at the given byte positions (anywhere, also inside
+// a frame) into consecutive files named by the recorder's scheme from `firstFileNumber` on.
+// Answers the paths, the start file first.
+std::vector<std::string> WriteTake(const std::string& directory, int take, int firstFileNumber,
+                                   const WavFormat& format, const Bytes& stream,
+                                   const std::vector<size_t>& cuts, const WavLayout& layout = {});
+
+} // namespace testtake
