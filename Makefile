@@ -1,0 +1,47 @@
+# The two commands of the README, plus the pieces they are made of.
+# `make run`  builds the application and starts the window.
+# `make test` builds and runs the whole test suite: a debug build, the same suite under
+#             AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded fuzzing run.
+
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build run test test-debug test-asan fuzz bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+		./build/release/app/morvex; \
+	else \
+		echo "No display found: starting the command-line front end instead."; \
+		./build/release/cli/morvex-split --help; \
+	fi
+
+test: test-debug test-asan fuzz
+
+test-debug: deps
+	cmake --preset debug
+	cmake --build --preset debug -j $(JOBS)
+	ctest --preset debug -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+fuzz: deps
+	@if [ -x scripts/run-fuzzers.sh ]; then FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/run-fuzzers.sh; fi
+
+bench: build
+	bash bench/run_benchmarks.sh
+
+clean:
+	rm -rf build
