@@ -1,0 +1,490 @@
+#include "MorvexController.h"
+
+#include "StateImages.h"
+#include "TaskTableModel.h"
+#include "ui_MorvexMainWindow.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMainWindow>
+
+#include <cmath>
+
+using namespace morvex;
+
+namespace {
+
+const QString kStartTitle = QStringLiteral("Start");
+const QString kStopTitle = QStringLiteral("Stop");
+const QStringList kOkCancel = {QStringLiteral("OK"), QStringLiteral("Cancel")};
+
+} // namespace
+
+// Keeps the conversion timer still while a panel or alert is open. Qt, unlike AppKit's default
+// run-loop mode, delivers timers inside modal loops; without this the run would go on (and the
+// selection and panel move) behind a question such as "stop?".
+class MorvexController::ModalScope {
+public:
+    explicit ModalScope(MorvexController& controller)
+        : m_Controller(controller), m_TimerWasActive(controller.callWorkerTimer.isActive()) {
+        ++m_Controller.m_ModalDepth;
+        m_Controller.callWorkerTimer.stop();
+    }
+    ~ModalScope() {
+        --m_Controller.m_ModalDepth;
+        if (m_TimerWasActive && m_Controller.m_ModalDepth == 0 && !m_Controller.m_TornDown)
+            m_Controller.callWorkerTimer.start();
+    }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    MorvexController& m_Controller;
+    bool m_TimerWasActive;
+};
+
+MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
+    : QObject(parent), m_Services(services), _mainWindow(std::make_unique<QMainWindow>()),
+      m_Ui(std::make_unique<Ui::MorvexMainWindow>()) {
+    m_Ui->setupUi(_mainWindow.get());
+    _mainWindow->setWindowIcon(QIcon(LoadImageNamed(QStringLiteral("morvex"))));
+
+    _FileListTableView = m_Ui->_FileListTableView;
+    addFileButton = m_Ui->addFileButton;
+    removeFileButton = m_Ui->removeFileButton;
+    startButton = m_Ui->startButton;
+    sourceEnd = m_Ui->sourceEnd;
+    destinationString = m_Ui->destinationString;
+    setDestinationButton = m_Ui->setDestinationButton;
+    setType = m_Ui->setType;
+    setFormat = m_Ui->setFormat;
+    audioInfoString = m_Ui->audioInfoString;
+    timeInfoString = m_Ui->timeInfoString;
+    sizeInfoString = m_Ui->sizeInfoString;
+    stateInfoString = m_Ui->stateInfoString;
+    progressIndicator = m_Ui->progressIndicator;
+    exitButton = m_Ui->exitButton;
+
+    m_TableModel = new TaskTableModel(*this, this);
+    _FileListTableView->setModel(m_TableModel);
+    QHeaderView* header = _FileListTableView->horizontalHeader();
+    header->setSectionResizeMode(TaskTableModel::IconColumn, QHeaderView::Fixed);
+    header->resizeSection(TaskTableModel::IconColumn, 34);
+    _FileListTableView->verticalHeader()->setDefaultSectionSize(28);
+
+    connect(addFileButton, &QPushButton::clicked, this, &MorvexController::addFile);
+    connect(removeFileButton, &QPushButton::clicked, this, &MorvexController::removeFile);
+    connect(startButton, &QPushButton::clicked, this, &MorvexController::startConversion);
+    connect(setDestinationButton, &QPushButton::clicked, this, &MorvexController::setDestination);
+    // activated, not currentIndexChanged: only the user's choice is an action, not the panel
+    // being refilled.
+    connect(sourceEnd, &QComboBox::activated, this, &MorvexController::sourceEndChanged);
+    connect(setType, &QComboBox::activated, this, &MorvexController::typeChanged);
+    connect(setFormat, &QComboBox::activated, this, &MorvexController::formatChanged);
+    connect(&callWorkerTimer, &QTimer::timeout, this, &MorvexController::timerAction);
+
+    _mainWindow->installEventFilter(this);
+    _FileListTableView->viewport()->installEventFilter(this);
+
+    awakeFromNib();
+}
+
+MorvexController::~MorvexController() {
+    windowWillClose();
+}
+
+void MorvexController::awakeFromNib() {
+    m_EntryIndex = 0;
+    m_MaxEntries = 0;
+    m_animationCount = 0;
+    // selectionChanged fires while a selection is dragged as well as when it settles.
+    connect(_FileListTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MorvexController::fileListTableViewSelectionDidChange);
+    setDescriptionFields();
+    _FileListTableView->setAcceptDrops(true);
+    _DoneImage = LoadImageNamed(QStringLiteral("Done"));
+    _ProblemImage = LoadImageNamed(QStringLiteral("Problem"));
+    _ErrorImage = LoadImageNamed(QStringLiteral("Error"));
+    for (int frame = 0; frame < 4; ++frame)
+        m_DoingFrames[frame] = LoadImageNamed(QStringLiteral("Doing%1").arg(frame + 1));
+    _DoingImage = m_DoingFrames[1];
+    m_DoingImageName = QStringLiteral("Doing2");
+    callWorkerTimer.setTimerType(Qt::CoarseTimer);
+    callWorkerTimer.setInterval(kTimerIntervalMs);
+    callWorkerTimer.start();
+}
+
+// ---- Data source ---------------------------------------------------------------------------
+
+QString MorvexController::stateImageName(int row) const {
+    if (row < 0 || row >= m_MaxEntries)
+        return {};
+    switch (m_MorvexWorker.GetEntryState(row)) {
+    case kStateNoDestination:
+    case kStateCannotPair:
+        return QStringLiteral("Problem");
+    case kStateConverting:
+        return m_DoingImageName;
+    case kStateDone:
+        return QStringLiteral("Done");
+    case kStateFailed:
+        return QStringLiteral("Error");
+    default:
+        return {};
+    }
+}
+
+QVariant MorvexController::tableObjectValue(const QString& columnIdentifier, int row) const {
+    if (row < 0 || row >= m_MaxEntries)
+        return {};
+    if (columnIdentifier == QLatin1String("Name"))
+        return QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
+    if (columnIdentifier != QLatin1String("Icon"))
+        return {};
+    switch (m_MorvexWorker.GetEntryState(row)) {
+    case kStateNoDestination:
+    case kStateCannotPair:
+        return _ProblemImage;
+    case kStateConverting:
+        return _DoingImage;
+    case kStateDone:
+        return _DoneImage;
+    case kStateFailed:
+        return _ErrorImage;
+    default:
+        return {};
+    }
+}
+
+QString MorvexController::stateText(int row) const {
+    if (row < 0 || row >= m_MaxEntries)
+        return {};
+    return infoString(row, kInfoState);
+}
+
+bool MorvexController::acceptDrop(const QStringList& fileNames) {
+    if (fileNames.isEmpty())
+        return true;
+    if (fileNames.first().isEmpty())
+        return false;
+    // Appended once the drop has returned: a refusal raises a modal alert, and the application
+    // the file came from should not wait for the drop to finish until that is answered.
+    const QByteArray path = QFile::encodeName(fileNames.first());
+    QTimer::singleShot(0, this, [this, path] {
+        if (!m_TornDown)
+            appendTask(path);
+    });
+    return true;
+}
+
+// ---- Task list actions ---------------------------------------------------------------------
+
+void MorvexController::fileListTableViewSelectionDidChange() {
+    const QModelIndexList rows = _FileListTableView->selectionModel()->selectedRows();
+    if (!rows.isEmpty())
+        m_EntryIndex = rows.first().row();
+    setDescriptionFields();
+}
+
+void MorvexController::doubleClick() {
+    addFile();
+}
+
+void MorvexController::addFile() {
+    if (destinationString->text().isEmpty() && m_MaxEntries >= 1) {
+        const int answer =
+            runAlert({QStringLiteral("No output selected for previous task."),
+                      QStringLiteral("Please select directory and basic file name!"), kOkCancel});
+        if (answer == kAlertFirstButton)
+            setDestination();
+        return;
+    }
+
+    OpenPanelOptions options;
+    options.title = QStringLiteral("Select start file for new task");
+    options.prompt = QStringLiteral("Add");
+    options.directory = m_lastSource;
+    options.fileTypes = {QStringLiteral("wav")};
+    const PanelAnswer answer = runOpenPanel(options);
+    if (answer.result != kPanelChosen)
+        return;
+    m_lastSource = answer.directory;
+    if (answer.filenames.isEmpty() || answer.filenames.first().isEmpty())
+        return;
+    appendTask(QFile::encodeName(answer.filenames.first()));
+}
+
+void MorvexController::appendTask(const QByteArray& path) {
+    const int code = m_MorvexWorker.SetStartFile(m_MaxEntries, path.constData());
+    if (code == kErrorNone) {
+        ++m_MaxEntries;
+        reloadData();
+        selectRowAlone(m_MaxEntries - 1);
+        setDestinationButton->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    char message[kInfoTextBytes] = {};
+    m_MorvexWorker.GetErrorString(code, message);
+    runAlert({QStringLiteral("File could not be added to list."), QString::fromUtf8(message), {}});
+}
+
+void MorvexController::removeFile() {
+    if (m_MaxEntries < 1 || m_EntryIndex < 0 || m_EntryIndex >= m_MaxEntries)
+        return;
+    m_MorvexWorker.DeleteEntry(m_EntryIndex);
+    --m_MaxEntries;
+    if (m_MaxEntries <= m_EntryIndex)
+        m_EntryIndex = m_MaxEntries - 1;
+    reloadData();
+    selectRowAlone(m_EntryIndex);
+    setDescriptionFields();
+}
+
+void MorvexController::typeChanged() {
+    m_MorvexWorker.SetDestinationType(m_EntryIndex, setType->currentIndex());
+    setDescriptionFields();
+}
+
+void MorvexController::formatChanged() {
+    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, setFormat->currentIndex());
+    setDescriptionFields();
+}
+
+void MorvexController::sourceEndChanged() {
+    m_MorvexWorker.SetSourceEndIndex(m_EntryIndex, sourceEnd->currentIndex());
+    setDescriptionFields();
+}
+
+void MorvexController::setDestination() {
+    if (m_MaxEntries == 0 || m_EntryIndex < 0 || m_EntryIndex >= m_MaxEntries)
+        return;
+
+    SavePanelOptions options;
+    options.title = QStringLiteral("Chose output directory and basic file name for conversion");
+    options.prompt = QStringLiteral("Chose");
+    const QString current = QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(m_EntryIndex));
+    options.directory = current.isEmpty() ? m_lastDestination : QFileInfo(current).path();
+    const PanelAnswer answer = runSavePanel(options);
+    if (answer.result != kPanelChosen)
+        return;
+    if (answer.filenames.isEmpty() || answer.filenames.first().isEmpty())
+        return;
+    const QByteArray path = QFile::encodeName(answer.filenames.first());
+    if (m_MorvexWorker.SetDestinationBaseFile(m_EntryIndex, path.constData(), m_MaxEntries) == 0)
+        return;
+    setDescriptionFields();
+    m_lastDestination = answer.directory;
+}
+
+// ---- Description panel ---------------------------------------------------------------------
+
+QString MorvexController::infoString(int entry, int kind) const {
+    char text[kInfoTextBytes] = {};
+    m_MorvexWorker.GetInfoStrings(entry, kind, text);
+    return QString::fromUtf8(text);
+}
+
+void MorvexController::setEntrySettingsState(bool enabled) {
+    destinationString->setEnabled(enabled);
+    setDestinationButton->setEnabled(enabled);
+    sourceEnd->setEnabled(enabled);
+    setType->setEnabled(enabled);
+    setFormat->setEnabled(enabled);
+}
+
+void MorvexController::setDescriptionFields() {
+    if (m_MaxEntries <= 0) {
+        startButton->setEnabled(false);
+        setEntrySettingsState(false);
+        removeFileButton->setEnabled(false);
+        destinationString->clear();
+        sourceEnd->clear();
+        audioInfoString->clear();
+        timeInfoString->clear();
+        sizeInfoString->clear();
+        stateInfoString->clear();
+    } else {
+        const int entry = m_EntryIndex;
+        startButton->setEnabled(m_MorvexWorker.CanStart(m_MaxEntries) || m_ConversionRunning);
+
+        QStringList titles;
+        char name[kMaxPathBytes] = {};
+        for (int file = 0; file < kMaxTakeFiles; ++file) {
+            if (!m_MorvexWorker.GetSourceEndName(entry, file, name))
+                break;
+            titles << QString::fromUtf8(name);
+        }
+        sourceEnd->clear();
+        sourceEnd->addItems(titles);
+        sourceEnd->setCurrentIndex(m_MorvexWorker.GetSourceEndIndex(entry));
+
+        destinationString->setText(QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(entry)));
+        setType->setCurrentIndex(m_MorvexWorker.GetDestinationType(entry));
+        setFormat->setCurrentIndex(m_MorvexWorker.GetDestinationFormat(entry));
+
+        audioInfoString->setText(infoString(entry, kInfoFormat));
+        timeInfoString->setText(infoString(entry, kInfoTime));
+        sizeInfoString->setText(infoString(entry, kInfoSizes));
+
+        setEntrySettingsState(!m_ConversionRunning &&
+                              m_MorvexWorker.GetEntryState(entry) != kStateDone);
+        stateInfoString->setText(infoString(entry, kInfoState));
+        removeFileButton->setEnabled(!m_ConversionRunning);
+    }
+
+    if (m_ConversionRunning) {
+        addFileButton->setEnabled(false);
+    } else {
+        addFileButton->setEnabled(true);
+        setProgress(0.0);
+    }
+    // A change of destination, type or format can change the task's icon; have the table draw
+    // its rows again.
+    _FileListTableView->viewport()->update();
+}
+
+// ---- Run control ---------------------------------------------------------------------------
+
+void MorvexController::startConversion() {
+    if (!m_ConversionRunning) {
+        if (m_MaxEntries < 1)
+            return;
+        m_MorvexWorker.StartConversion(m_MaxEntries);
+        m_ConversionToStop = false;
+        m_ConversionRunning = true;
+        setDescriptionFields();
+        removeFileButton->setEnabled(false);
+        startButton->setText(kStopTitle);
+        return;
+    }
+    if (m_ConversionToStop)
+        return;
+    const int answer =
+        runAlert({QStringLiteral("Do you really want to stop convertion?"),
+                  QStringLiteral("Output files of current task will be deleted."), kOkCancel});
+    if (answer == kAlertFirstButton)
+        m_ConversionToStop = true;
+}
+
+void MorvexController::timerAction() {
+    if (m_TornDown || m_ModalDepth > 0)
+        return;
+    const int state = m_MorvexWorker.ConversionStep();
+    if (!m_ConversionRunning)
+        return;
+
+    if (state == kConvRunOver) {
+        m_ConversionRunning = false;
+        setDescriptionFields();
+        startButton->setText(kStartTitle);
+    } else {
+        double fraction = 0.0;
+        int entry = 0;
+        m_MorvexWorker.GetConversionInfo(&fraction, &entry);
+        setProgress(fraction);
+        if (entry >= 0 && entry < m_MaxEntries)
+            selectRowAlone(entry);
+        if (m_ConversionToStop) {
+            m_MorvexWorker.StopConversion();
+            m_ConversionToStop = false;
+        }
+        advanceRunningIcon();
+    }
+    reloadData();
+    stateInfoString->setText(infoString(m_EntryIndex, kInfoState));
+}
+
+void MorvexController::advanceRunningIcon() {
+    const int frame = m_animationCount / 4;
+    _DoingImage = m_DoingFrames[frame];
+    m_DoingImageName = QStringLiteral("Doing%1").arg(frame + 1);
+    ++m_animationCount;
+    if (m_animationCount > 15)
+        m_animationCount = 0;
+}
+
+void MorvexController::setProgress(double fraction) {
+    // The engine's fraction can pass 1.0 (bytes behind a data chunk are converted too), and a
+    // value outside the bar's range would be ignored rather than shown as full.
+    if (!std::isfinite(fraction) || fraction < 0.0)
+        fraction = 0.0;
+    fraction = std::min(fraction, 1.0);
+    progressIndicator->setValue(
+        static_cast<int>(std::lround(fraction * progressIndicator->maximum())));
+}
+
+// ---- Window --------------------------------------------------------------------------------
+
+bool MorvexController::windowShouldClose() {
+    if (m_MorvexWorker.AllDone(m_MaxEntries))
+        return true;
+    const QString informative = m_ConversionRunning ? QStringLiteral("Conversion is still running!")
+                                                    : QStringLiteral("Settings will be lost.");
+    const int answer = runAlert(
+        {QStringLiteral("Do you really want to exit this application?"), informative, kOkCancel});
+    return answer != kAlertSecondButton;
+}
+
+void MorvexController::windowWillClose() {
+    if (m_TornDown)
+        return;
+    m_TornDown = true;
+    m_MorvexWorker.DoClear();
+    _DoneImage = QIcon();
+    _ProblemImage = QIcon();
+    _ErrorImage = QIcon();
+    _DoingImage = QIcon();
+    callWorkerTimer.stop();
+    m_lastDestination.clear();
+    m_lastSource.clear();
+}
+
+bool MorvexController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == _mainWindow.get() && event->type() == QEvent::Close && !m_TornDown) {
+        if (!windowShouldClose()) {
+            event->ignore();
+            return true;
+        }
+        windowWillClose();
+        return false;
+    }
+    if (watched == _FileListTableView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        doubleClick();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---- Helpers -------------------------------------------------------------------------------
+
+void MorvexController::selectRowAlone(int row) {
+    QItemSelectionModel* selection = _FileListTableView->selectionModel();
+    if (row < 0 || row >= m_TableModel->rowCount()) {
+        selection->clearSelection();
+        return;
+    }
+    selection->setCurrentIndex(m_TableModel->index(row, TaskTableModel::NameColumn),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void MorvexController::reloadData() {
+    m_TableModel->reloadData();
+}
+
+PanelAnswer MorvexController::runOpenPanel(const OpenPanelOptions& options) {
+    ModalScope modal(*this);
+    return m_Services.runOpenPanel(_mainWindow.get(), options);
+}
+
+PanelAnswer MorvexController::runSavePanel(const SavePanelOptions& options) {
+    ModalScope modal(*this);
+    return m_Services.runSavePanel(_mainWindow.get(), options);
+}
+
+int MorvexController::runAlert(const AlertOptions& options) {
+    ModalScope modal(*this);
+    return m_Services.runAlert(_mainWindow.get(), options);
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "MorvexWorker.h"
+#include "ToolkitServices.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class TaskTableModel;
+namespace Ui {
+class MorvexMainWindow;
+}
+
+// The controller of the main window. It owns the engine and is its only caller; it is the task
+// table's data source, carries out the user's actions on the task list and the selected task,
+// keeps the description panel up to date, and drives conversion runs from a 50 ms timer.
+class MorvexController final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kTimerIntervalMs = 50;
+
+    explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
+    ~MorvexController() override;
+
+    QMainWindow* mainWindow() const { return _mainWindow.get(); }
+    const CMorvexWorker& worker() const { return m_MorvexWorker; }
+    int entryIndex() const { return m_EntryIndex; }
+    int entryCount() const { return m_MaxEntries; }
+    bool isConversionRunning() const { return m_ConversionRunning; }
+    bool isStopRequested() const { return m_ConversionToStop; }
+    QTimer& conversionTimer() { return callWorkerTimer; }
+
+    // Data source of the task table.
+    int numberOfRows() const { return m_MaxEntries; }
+    QVariant tableObjectValue(const QString& columnIdentifier, int row) const;
+    QString stateImageName(int row) const;
+    QString stateText(int row) const;
+    bool acceptDrop(const QStringList& fileNames);
+
+public slots:
+    void addFile();
+    void removeFile();
+    void typeChanged();
+    void formatChanged();
+    void sourceEndChanged();
+    void setDestination();
+    void startConversion();
+    void timerAction();
+    void doubleClick();
+
+    void setDescriptionFields();
+    void setEntrySettingsState(bool enabled);
+
+    // Asked before the main window closes: true lets it close.
+    bool windowShouldClose();
+    // Run as the main window closes: clears the engine (deleting an unfinished task's outputs)
+    // and stops the timer.
+    void windowWillClose();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class ModalScope;
+
+    void awakeFromNib();
+    void fileListTableViewSelectionDidChange();
+    void appendTask(const QByteArray& path);
+    void selectRowAlone(int row);
+    void reloadData();
+    void setProgress(double fraction);
+    void advanceRunningIcon();
+    QString infoString(int entry, int kind) const;
+
+    morvex::PanelAnswer runOpenPanel(const morvex::OpenPanelOptions& options);
+    morvex::PanelAnswer runSavePanel(const morvex::SavePanelOptions& options);
+    int runAlert(const morvex::AlertOptions& options);
+
+    morvex::ToolkitServices& m_Services;
+    std::unique_ptr<QMainWindow> _mainWindow;
+    std::unique_ptr<Ui::MorvexMainWindow> m_Ui;
+    TaskTableModel* m_TableModel = nullptr;
+
+    // Outlets, owned by the window.
+    QTableView* _FileListTableView = nullptr;
+    QPushButton* addFileButton = nullptr;
+    QPushButton* removeFileButton = nullptr;
+    QPushButton* startButton = nullptr;
+    QComboBox* sourceEnd = nullptr;
+    QLineEdit* destinationString = nullptr;
+    QPushButton* setDestinationButton = nullptr;
+    QComboBox* setType = nullptr;
+    QComboBox* setFormat = nullptr;
+    QLabel* audioInfoString = nullptr;
+    QLabel* timeInfoString = nullptr;
+    QLabel* sizeInfoString = nullptr;
+    QLabel* stateInfoString = nullptr;
+    QProgressBar* progressIndicator = nullptr;
+    QPushButton* exitButton = nullptr;
+
+    QIcon _DoneImage;
+    QIcon _ProblemImage;
+    QIcon _ErrorImage;
+    QIcon _DoingImage;
+    QString m_DoingImageName;
+    QIcon m_DoingFrames[4]; // "Doing1" to "Doing4", loaded once rather than on every tick
+    QTimer callWorkerTimer;
+
+    CMorvexWorker m_MorvexWorker;
+    int m_EntryIndex = 0;
+    int m_MaxEntries = 0;
+    QString m_lastDestination;
+    QString m_lastSource;
+    bool m_ConversionRunning = false;
+    bool m_ConversionToStop = false;
+    int m_animationCount = 0;
+
+    int m_ModalDepth = 0;
+    bool m_TornDown = false;
+};
