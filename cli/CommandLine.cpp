@@ -1,0 +1,127 @@
+#include "CommandLine.h"
+
+#include "MorvexWorker.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <sstream>
+
+#ifndef MORVEX_VERSION
+#define MORVEX_VERSION "unknown"
+#endif
+
+namespace morvexcli {
+
+namespace {
+
+constexpr const char* kDescription =
+    "Split multichannel WAV takes into one file per channel, per channel pair, or one file with "
+    "all channels.";
+
+class SplitFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string) const override {
+        return "Usage: morvex-split [options] START.WAV OUTPUT_BASE "
+               "[START.WAV OUTPUT_BASE ...]\n";
+    }
+};
+
+constexpr const char* kFooter =
+    "Each START.WAV OUTPUT_BASE pair is one task; tasks run in order (at most 30).\n"
+    "The follower files of a take (MKZ03_01.WAV, MKZ03_02.WAV, ...) are found and read as one\n"
+    "stream. Outputs are named OUTPUT_BASE_NN.wav or .caf, NN being the first channel of the\n"
+    "file; a trailing .wav of OUTPUT_BASE is dropped, and an OUTPUT_BASE that is a directory\n"
+    "(or ends in /) takes the start file's name. Existing files are never overwritten.\n"
+    "Exit status: 0 all tasks done, 1 a task failed or could not be added, 2 usage error,\n"
+    "128 + signal number when stopped by SIGINT, SIGTERM or SIGHUP (outputs of the running task "
+    "are deleted).";
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+void Print(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    CLI::App app{kDescription, "morvex-split"};
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string("morvex-split ") + MORVEX_VERSION);
+
+    SplitOptions options;
+    std::vector<std::string> paths;
+    const std::map<std::string, int> types{
+        {"mono", morvex::kTypeMono}, {"pairs", morvex::kTypePairs}, {"all", morvex::kTypeAll}};
+    const std::map<std::string, int> formats{{"wav", morvex::kFormatWav},
+                                             {"caf", morvex::kFormatCaf}};
+    std::string typeName = "mono";
+    std::string formatName = "wav";
+    int endIndex = -1;
+
+    app.formatter(std::make_shared<SplitFormatter>());
+    app.add_option("-t,--type", typeName,
+                   "mono: a file per channel (default), pairs: a file per channel pair, "
+                   "all: one file with every channel")
+        ->check(CLI::IsMember(types, CLI::ignore_case).description(""))
+        ->type_name("mono|pairs|all");
+    app.add_option("-f,--format", formatName, "Output format (default wav)")
+        ->check(CLI::IsMember(formats, CLI::ignore_case).description(""))
+        ->type_name("wav|caf");
+    app.add_option("-e,--end", endIndex,
+                   "Zero-based index of the last file of the take to convert "
+                   "(default: the last file found)")
+        ->check(CLI::Range(0, morvex::kMaxTakeFiles - 1).description(""))
+        ->type_name("N");
+    app.add_flag("-i,--info", options.InfoOnly,
+                 "Analyse only: show the files of each take and what would be written");
+    app.add_flag("-q,--quiet", options.Quiet, "Print nothing but errors");
+    app.add_option("files", paths, "Pairs of a take's start file and the base name of its outputs")
+        ->required()
+        ->type_name("START.WAV OUTPUT_BASE");
+
+    std::ostringstream outText;
+    std::ostringstream errText;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e, outText, errText);
+        Print(out, outText.str());
+        Print(err, errText.str());
+        return {std::nullopt, status == 0 ? kExitDone : kExitUsage};
+    }
+
+    if (paths.size() % 2 != 0) {
+        Print(err, "morvex-split: every START.WAV needs an OUTPUT_BASE\n"
+                   "Run with --help for more information.\n");
+        return {std::nullopt, kExitUsage};
+    }
+    if (paths.size() / 2 > static_cast<size_t>(morvex::kMaxEntries)) {
+        Print(err, "morvex-split: at most 30 tasks (START.WAV OUTPUT_BASE pairs) per run\n");
+        return {std::nullopt, kExitUsage};
+    }
+    for (size_t i = 0; i < paths.size(); i += 2) {
+        if (paths[i].empty() || paths[i + 1].empty()) {
+            Print(err, "morvex-split: empty file name\n");
+            return {std::nullopt, kExitUsage};
+        }
+        options.Tasks.push_back({paths[i], paths[i + 1]});
+    }
+    // The checks above have accepted the names in any letter case.
+    options.Type = types.at(Lower(typeName));
+    options.Format = formats.at(Lower(formatName));
+    if (endIndex >= 0) {
+        options.EndIndex = endIndex;
+    }
+    return {std::move(options), kExitDone};
+}
+
+} // namespace morvexcli

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvexcli {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct TaskArgs {
+    std::string StartFile;
+    std::string OutputBase;
+};
+
+struct SplitOptions {
+    std::vector<TaskArgs> Tasks;
+    int Type = 0;   // engine Type: 0 mono, 1 pairs, 2 all
+    int Format = 0; // engine Format: 0 wav, 1 caf
+    std::optional<int> EndIndex;
+    bool InfoOnly = false;
+    bool Quiet = false;
+};
+
+// Either options to run with, or the status the program ends with at once (help and version
+// 0, a usage error 2) after the parser has printed what it had to say.
+struct ParseResult {
+    std::optional<SplitOptions> Options;
+    int ExitStatus = kExitDone;
+};
+
+ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+} // namespace morvexcli
