@@ -58,7 +58,7 @@ inline void RunAll(CMorvexWorker& worker, int count) {
 }
 
 inline std::string OutputName(const std::string& base, int firstChannel, int format) {
-    char suffix[16];
+    char suffix[32];
     std::snprintf(suffix, sizeof suffix, "_%02d.%s", firstChannel + 1, format == 1 ? "caf" : "wav");
     return base + suffix;
 }
