@@ -81,12 +81,12 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
 
 // libsndfile's int for a little-endian sample: left-justified; 8-bit WAV is offset binary and
 // 8-bit CAF carries it with the top bit flipped, so both read as the same signed value.
-inline int SndfileInt(const Bytes& sample) {
+inline int SndfileInt(const uint8_t* sample, int bytes) {
     uint32_t value = 0;
-    for (size_t i = 0; i < sample.size(); ++i) {
-        value |= static_cast<uint32_t>(sample[i]) << (8 * (4 - sample.size() + i));
+    for (int i = 0; i < bytes; ++i) {
+        value |= static_cast<uint32_t>(sample[i]) << (8 * (4 - bytes + i));
     }
-    if (sample.size() == 1) {
+    if (bytes == 1) {
         value ^= 0x80000000U;
     }
     return static_cast<int>(value);
@@ -97,10 +97,12 @@ inline int SndfileInt(const Bytes& sample) {
 inline std::vector<int> ExpectedInts(const Take& take, int first, int count, uint64_t frames) {
     std::vector<int> out;
     out.reserve(frames * static_cast<uint64_t>(count));
+    const int bps = take.Bps();
+    const size_t frameBytes = static_cast<size_t>(take.Format.FrameBytes());
     for (uint64_t f = 0; f < frames; ++f) {
+        const uint8_t* frame = take.Stream.data() + f * frameBytes;
         for (int c = first; c < first + count; ++c) {
-            out.push_back(SndfileInt(
-                testtake::SampleAt(take.Stream, take.Format.channels, take.Bps(), f, c)));
+            out.push_back(SndfileInt(frame + c * bps, bps));
         }
     }
     return out;
