@@ -31,6 +31,9 @@ QIcon LoadImageNamed(const QString& name) {
         renderer.render(&painter);
         painter.end();
         icon.addPixmap(pixmap);
+        // The same picture on a selected row: the default selected look tints it with the
+        // highlight colour, which washes out the running icon on the row the run selects.
+        icon.addPixmap(pixmap, QIcon::Selected);
     }
     return icon;
 }

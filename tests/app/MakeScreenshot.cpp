@@ -1,0 +1,75 @@
+// Builds the picture of the main window for the documentation: the real window and controller
+// with a few tasks in different states, halfway through a run. Not a test; run it under an X
+// server, e.g. xvfb-run -a ./morvex_screenshot /tmp/Recordings docs/screenshot.png
+#include "WindowHarness.h"
+
+#include <QApplication>
+#include <QDir>
+
+using namespace morvex;
+
+namespace {
+
+QString WriteTake(const QString& folder, int take, int files, int channels, uint32_t frames) {
+    QDir().mkpath(folder);
+    const testtake::WavFormat format{1, static_cast<uint16_t>(channels), 48000, 24};
+    std::vector<size_t> cuts;
+    for (int i = 1; i < files; ++i)
+        cuts.push_back(size_t{frames} * format.FrameBytes() * i);
+    const auto stream = testtake::PatternSamples(frames * files, channels, 3, take);
+    return QString::fromStdString(
+        testtake::WriteTake(folder.toStdString(), take, 1, format, stream, cuts).front());
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        qWarning("usage: morvex_screenshot <empty folder for takes and outputs> <picture.png>");
+        return 2;
+    }
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const QString takes = root + QStringLiteral("/Gig 2024-05-11");
+    const QString outputs = root + QStringLiteral("/Mix");
+    QDir().mkpath(outputs);
+
+    ScriptedServices services;
+    auto controller = std::make_unique<MorvexController>(services);
+    controller->conversionTimer().stop();
+    QMainWindow* window = controller->mainWindow();
+    window->resize(1020, 430);
+    window->show();
+
+    const auto add = [&](const QString& start, const QString& destination, int type) {
+        services.openAnswers.push_back(Chosen(start));
+        controller->addFile();
+        if (destination.isEmpty())
+            return;
+        services.saveAnswers.push_back(Chosen(outputs + QLatin1Char('/') + destination));
+        controller->setDestination();
+        window->findChild<QComboBox*>(QStringLiteral("setType"))->setCurrentIndex(type);
+        controller->typeChanged();
+    };
+    add(WriteTake(takes, 1, 3, 8, 48000), QStringLiteral("Soundcheck"), 0);
+    add(WriteTake(takes, 2, 2, 4, 48000), QStringLiteral("Ambience"), 1);
+    add(WriteTake(takes, 3, 2, 16, 240000), QStringLiteral("Set1"), 0);
+    add(WriteTake(takes, 4, 1, 16, 48000), QStringLiteral("Set2"), 2);
+    // An output left from an earlier session: the second task cannot create its files.
+    testtake::WriteFile((outputs + QStringLiteral("/Ambience_01.wav")).toStdString(), {0});
+
+    controller->startConversion();
+    // Into the third task, about halfway.
+    for (int tick = 0; tick < 400; ++tick) {
+        controller->timerAction();
+        double fraction = 0.0;
+        int entry = 0;
+        controller->worker().GetConversionInfo(&fraction, &entry);
+        if (entry == 2 && fraction > 0.45)
+            break;
+    }
+    QTest::qWait(200);
+    if (!window->grab().save(QString::fromLocal8Bit(argv[2])))
+        return 1;
+    return 0;
+}
