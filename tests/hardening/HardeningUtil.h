@@ -28,6 +28,20 @@ struct Take {
     uint64_t Frames() const { return Stream.size() / static_cast<size_t>(Format.FrameBytes()); }
 };
 
+// The whole file in one read (the stream-iterator reader of the test support is slow for takes of
+// many MB in debug builds).
+inline Bytes ReadAll(const std::string& path) {
+    Bytes bytes;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fseek(file, 0, SEEK_END);
+        bytes.resize(static_cast<size_t>(std::ftell(file)));
+        std::fseek(file, 0, SEEK_SET);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+        std::fclose(file);
+    }
+    return bytes;
+}
+
 inline Take WriteTake(const std::string& dir, int takeNumber, uint16_t channels, uint16_t bits,
                       uint32_t frames, const std::vector<size_t>& cuts = {}, uint32_t seed = 7) {
     Take take;
@@ -141,6 +155,26 @@ inline void ExpectOutputHolds(const std::string& path, const Take& take, int fir
     const auto mismatch = std::mismatch(expected.begin(), expected.end(), sound.Samples.begin());
     EXPECT_TRUE(mismatch.first == expected.end())
         << path << ": first differing sample " << (mismatch.first - expected.begin());
+}
+
+// Every sample ffmpeg decodes from the file, as 32-bit left-justified integers; `ok` false when
+// ffmpeg refuses the file.
+inline std::vector<int> DecodeWithFfmpeg(const std::string& path, bool& ok) {
+    const std::string command =
+        "ffmpeg -nostdin -v error -i '" + path + "' -f s32le -c:a pcm_s32le - 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    std::vector<int> samples;
+    if (pipe == nullptr) {
+        ok = false;
+        return samples;
+    }
+    int buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, sizeof(int), 4096, pipe)) > 0) {
+        samples.insert(samples.end(), buffer, buffer + got);
+    }
+    ok = ::pclose(pipe) == 0;
+    return samples;
 }
 
 } // namespace hardening

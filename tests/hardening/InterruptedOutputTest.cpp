@@ -14,26 +14,6 @@ using namespace hardening;
 
 namespace {
 
-// Every sample ffmpeg decodes from the file, as 32-bit left-justified integers; `ok` false when
-// ffmpeg refuses the file.
-std::vector<int> DecodeWithFfmpeg(const std::string& path, bool& ok) {
-    const std::string command =
-        "ffmpeg -nostdin -v error -i '" + path + "' -f s32le -c:a pcm_s32le - 2>/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<int> samples;
-    if (pipe == nullptr) {
-        ok = false;
-        return samples;
-    }
-    int buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, sizeof(int), 4096, pipe)) > 0) {
-        samples.insert(samples.end(), buffer, buffer + got);
-    }
-    ok = ::pclose(pipe) == 0;
-    return samples;
-}
-
 struct Case {
     const char* Name;
     uint16_t Channels;
@@ -54,7 +34,7 @@ TEST_P(InterruptedOutput, ReadersSeeTheAudioWrittenSoFar) {
     const uint32_t bytes = test.KillAfterConvertSteps == 0 ? 100000U : 5000000U;
     const uint32_t frames = bytes / (test.Channels * ((test.Bits + 7U) / 8U));
     const Take take = WriteTake(dir.Path(), 1, test.Channels, test.Bits, frames);
-    const Bytes source = testtake::ReadFile(take.Paths[0]);
+    const Bytes source = ReadAll(take.Paths[0]);
     const std::string base = dir.File("out");
     CMorvexWorker worker;
     AddTask(worker, 0, take.Paths[0], base, test.Type, test.Format);
@@ -75,7 +55,7 @@ TEST_P(InterruptedOutput, ReadersSeeTheAudioWrittenSoFar) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    EXPECT_EQ(testtake::ReadFile(take.Paths[0]), source);
+    EXPECT_EQ(ReadAll(take.Paths[0]), source);
 
     const int perFile = test.Type == morvex::kTypeAll ? test.Channels : 1;
     const int headerBytes = test.Format == morvex::kFormatCaf ? 68 : 80;
@@ -83,7 +63,7 @@ TEST_P(InterruptedOutput, ReadersSeeTheAudioWrittenSoFar) {
     for (int first = 0; first < test.Channels; first += perFile) {
         const std::string path = OutputName(base, first, test.Format);
         SCOPED_TRACE(path);
-        const Bytes out = testtake::ReadFile(path);
+        const Bytes out = ReadAll(path);
         bool ffmpegOk = false;
         const std::vector<int> decoded = DecodeWithFfmpeg(path, ffmpegOk);
         const Sound sound = ReadWithSndfile(path);

@@ -18,7 +18,7 @@ namespace {
 std::vector<Bytes> Snapshot(const std::vector<std::string>& paths) {
     std::vector<Bytes> contents;
     for (const std::string& path : paths) {
-        contents.push_back(testtake::ReadFile(path));
+        contents.push_back(ReadAll(path));
     }
     return contents;
 }
@@ -190,7 +190,7 @@ TEST(WorkerFaults, OutputsThatCannotBeCreated) {
         std::vector<Bytes> contents;
         for (const std::string& name : present) {
             contents.push_back(std::filesystem::is_regular_file(dirs.Out + "/" + name)
-                                   ? testtake::ReadFile(dirs.Out + "/" + name)
+                                   ? ReadAll(dirs.Out + "/" + name)
                                    : Bytes{});
         }
         CMorvexWorker worker;
@@ -202,7 +202,7 @@ TEST(WorkerFaults, OutputsThatCannotBeCreated) {
         ASSERT_EQ(ListDir(dirs.Out), present);
         for (size_t i = 0; i < present.size(); ++i) {
             if (!contents[i].empty()) {
-                EXPECT_EQ(testtake::ReadFile(dirs.Out + "/" + present[i]), contents[i]);
+                EXPECT_EQ(ReadAll(dirs.Out + "/" + present[i]), contents[i]);
             }
         }
     }
