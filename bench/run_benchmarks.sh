@@ -66,6 +66,7 @@ measure() {
     echo "  $name: $((median / 1000000)) ms, peak RSS $((rss / 1024)) MiB" >&2
 }
 
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
 echo "Timing ($runs runs each) ..." >&2
 measure cat32 bash -c "cat '$take32' > '$work/out/copy.wav'"
 # GNU cat copies in the kernel (copy_file_range); dd moves the bytes through a 4 MiB user buffer
@@ -99,6 +100,7 @@ echo
 echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM;"
 echo "disk of $work: $(df -h --output=source,fstype "$work" | tail -n 1 | tr -s ' ');"
 echo "kernel $(uname -r); $(sox --version 2>&1 | head -n 1 | sed 's/^sox: *//'); $(sndfile-deinterleave 2>&1 | sed -n 's/^Using //p')."
+echo "Load average before the run: $load."
 echo "Medians of $runs runs; outputs written to the page cache$([ "$sync_in_timing" = 1 ] && echo ' and synced to disk inside the timing')."
 echo
 echo "Take of 32 channels, 24 bit, 48 kHz, $seconds s ($bytes32 bytes):"
@@ -120,7 +122,9 @@ done
 echo
 echo "De-interleave kernel, one core, one 4 MiB source block per iteration (median of 5):"
 echo
-echo "| Case (channels, bytes per sample, channels per file; 0 = all) | GB/s of source |"
-echo "|---|---:|"
-awk -F, '/_median"/ { name = $1; gsub(/"/, "", name); sub(/_median$/, "", name);
-    printf "| %s | %.2f |\n", name, $6 / 1e9 }' "$kernel_csv"
+echo "| Case (channels, bytes per sample, channels per file; 0 = all) | GB/s, wall time | GB/s, CPU time |"
+echo "|---|---:|---:|"
+# CSV columns: name, iterations, real_time, cpu_time (per iteration, in the benchmark's unit), ...
+awk -F, -v block=4194304 '/_median"/ { name = $1; gsub(/"/, "", name);
+    sub(/_median$/, "", name); sub(/\/real_time$/, "", name);
+    printf "| %s | %.2f | %.2f |\n", name, block / $3 / 1e3, block / $4 / 1e3 }' "$kernel_csv"
