@@ -86,14 +86,21 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     connect(setFormat, &QComboBox::activated, this, &MorvexController::formatChanged);
     connect(&callWorkerTimer, &QTimer::timeout, this, &MorvexController::timerAction);
 
+    m_TableViewport = _FileListTableView->viewport();
     _mainWindow->installEventFilter(this);
-    _FileListTableView->viewport()->installEventFilter(this);
+    m_TableViewport->installEventFilter(this);
 
     awakeFromNib();
 }
 
 MorvexController::~MorvexController() {
     windowWillClose();
+    // The window goes first, while the controller is still whole: its widgets send events and
+    // signals as they are destroyed, and none of them may reach the controller.
+    _mainWindow->removeEventFilter(this);
+    m_TableViewport->removeEventFilter(this);
+    _FileListTableView->selectionModel()->disconnect(this);
+    _mainWindow.reset();
 }
 
 void MorvexController::awakeFromNib() {
@@ -451,7 +458,7 @@ bool MorvexController::eventFilter(QObject* watched, QEvent* event) {
         windowWillClose();
         return false;
     }
-    if (watched == _FileListTableView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == m_TableViewport && event->type() == QEvent::MouseButtonDblClick) {
         doubleClick();
         return true;
     }

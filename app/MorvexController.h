@@ -108,6 +108,7 @@ private:
     QLabel* stateInfoString = nullptr;
     QProgressBar* progressIndicator = nullptr;
     QPushButton* exitButton = nullptr;
+    QWidget* m_TableViewport = nullptr;
 
     QIcon _DoneImage;
     QIcon _ProblemImage;
