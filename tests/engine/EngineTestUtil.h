@@ -4,12 +4,11 @@
 #include "TestTake.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <string>
 #include <vector>
 
-// Shared by the engine suites: adding tasks, running whole lists, reading outputs with libsndfile.
+// Shared by the engine suites: takes of any declared size, adding tasks, running whole lists.
 namespace enginetest {
 
 using testtake::Bytes;
@@ -54,39 +53,6 @@ inline std::vector<int> RunAll(CMorvexWorker& worker, int count) {
     }
     ADD_FAILURE() << "run did not end";
     return answers;
-}
-
-struct Sound {
-    SF_INFO info{};
-    std::vector<int> samples; // interleaved, as libsndfile reads them
-};
-
-// Reads a whole file through libsndfile; fails the test if it does not open.
-inline Sound ReadSound(const std::string& path) {
-    Sound sound;
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sound.info);
-    if (file == nullptr) {
-        ADD_FAILURE() << "libsndfile cannot open " << path << ": " << sf_strerror(nullptr);
-        return sound;
-    }
-    sound.samples.resize(static_cast<size_t>(sound.info.frames) *
-                         static_cast<size_t>(sound.info.channels));
-    const sf_count_t got = sf_readf_int(file, sound.samples.data(), sound.info.frames);
-    EXPECT_EQ(got, sound.info.frames) << path;
-    sf_close(file);
-    return sound;
-}
-
-// libsndfile's int for a little-endian sample: left-justified, 8-bit WAV being offset binary.
-inline int SndfileInt(const Bytes& sample, bool offsetBinary8) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < sample.size(); ++i) {
-        value |= static_cast<uint32_t>(sample[i]) << (8 * (4 - sample.size() + i));
-    }
-    if (offsetBinary8 && sample.size() == 1) {
-        value ^= 0x80000000U;
-    }
-    return static_cast<int>(value);
 }
 
 inline std::string OutputName(const std::string& base, int number, int format) {

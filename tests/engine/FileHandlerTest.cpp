@@ -34,8 +34,11 @@ TEST_F(FileHandlerTest, CreateRefusesExistingNamesAndPathsWithoutDirectory) {
     EXPECT_EQ(files.Create(path.c_str()), 0U);
     EXPECT_EQ(testtake::ReadFile(path), Bytes(123, 0x5A));
 
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path()); // so a wrongly made bare name lands in the temp dir
     EXPECT_EQ(files.Create("bare-name.wav"), 0U);
-    EXPECT_FALSE(testtake::FileExists("bare-name.wav"));
+    std::filesystem::current_path(cwd);
+    EXPECT_FALSE(testtake::FileExists(dir.File("bare-name.wav")));
     EXPECT_EQ(files.Create("/no-directory-part.wav"), 0U);
     EXPECT_EQ(files.Create(dir.File("missing-dir/x.wav").c_str()), 0U);
 }

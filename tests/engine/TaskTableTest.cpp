@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 using namespace enginetest;
 using namespace morvex;
@@ -50,6 +51,10 @@ TEST_F(TaskTableTest, CanStartAndAllDoneLookOnlyAtTasksThatAreNotDone) {
     EXPECT_EQ(worker.Entry(1).ErrorState, kErrorInputRead);
     EXPECT_EQ(worker.GetEntryState(1), kStateFailed);
     EXPECT_TRUE(worker.CanStart(2));
+    Take("b.wav", 7);
+    RunAll(worker, 2);
+    EXPECT_EQ(worker.Entry(1).ErrorState, kErrorNone);
+    EXPECT_EQ(worker.GetEntryState(1), kStateDone);
     // ...but a name in use does, until it is changed.
     ASSERT_EQ(worker.SetDestinationBaseFile(1, dir.File("outA").c_str(), 2), 1);
     EXPECT_EQ(worker.Entry(1).ErrorState, kErrorNameInUse);
@@ -95,29 +100,32 @@ TEST_F(TaskTableTest, DeleteEntryMovesLaterTasksDownAndEmptiesTheLastRecord) {
     AddTask(worker, 0, Take("a.wav", 2), dir.File("A"), kTypeMono, kFormatWav);
     AddTask(worker, 1, Take("b.wav", 4), dir.File("B"), kTypePairs, kFormatCaf);
     AddTask(worker, 2, Take("c.wav", 6), dir.File("C"), kTypeAll, kFormatWav);
+    AddTask(worker, 29, Take("z.wav", 1), dir.File("Z"), kTypeAll, kFormatCaf);
     const SplitEntryInfo second = worker.Entry(1);
     const SplitEntryInfo third = worker.Entry(2);
 
     ASSERT_EQ(worker.DeleteEntry(0), 1);
-    for (const auto& [index, expected] : {std::pair{0, &second}, std::pair{1, &third}}) {
+    for (const auto& [index, was] : {std::pair{0, &second}, std::pair{1, &third}}) {
         const SplitEntryInfo& moved = worker.Entry(index);
-        EXPECT_STREQ(moved.SourceFilePath, expected->SourceFilePath);
-        EXPECT_STREQ(moved.DestinationBaseFilePath, expected->DestinationBaseFilePath);
-        EXPECT_EQ(moved.Type, expected->Type);
-        EXPECT_EQ(moved.Format, expected->Format);
-        EXPECT_EQ(moved.ChannelNumb, expected->ChannelNumb);
-        EXPECT_EQ(moved.BytesTotal, expected->BytesTotal);
-        EXPECT_EQ(moved.DataSize[0], expected->DataSize[0]);
+        EXPECT_STREQ(moved.SourceFilePath, was->SourceFilePath);
+        EXPECT_STREQ(moved.DestinationBaseFilePath, was->DestinationBaseFilePath);
+        EXPECT_EQ(std::tie(moved.Type, moved.Format, moved.ChannelNumb, moved.BytesTotal),
+                  std::tie(was->Type, was->Format, was->ChannelNumb, was->BytesTotal));
     }
-    const SplitEntryInfo& freed = worker.Entry(2);
-    EXPECT_EQ(freed.SourceFilePath[0], '\0');
-    EXPECT_EQ(freed.DestinationBaseFilePath[0], '\0');
-    EXPECT_EQ(freed.Type + freed.Format + freed.ErrorState + freed.SubCount + freed.ChannelNumb, 0);
-    EXPECT_EQ(freed.BytesTotal, 0);
-    EXPECT_FALSE(freed.fConversionDone);
+    EXPECT_EQ(std::string(worker.Entry(28).SourceFilePath), dir.File("z.wav"));
+    for (int index : {2, 29}) {
+        const SplitEntryInfo& freed = worker.Entry(index);
+        EXPECT_EQ(std::string(freed.SourceFilePath) + freed.DestinationBaseFilePath, "");
+        EXPECT_EQ(std::tie(freed.Type, freed.Format, freed.SubCount, freed.BytesTotal,
+                           freed.fConversionDone),
+                  std::make_tuple(0, 0, 0, int64_t{0}, false))
+            << index;
+    }
 
+    AddTask(worker, 29, Take("y.wav", 1), "");
     EXPECT_EQ(worker.DeleteEntry(29), 1);
-    EXPECT_STREQ(worker.Entry(1).SourceFilePath, third.SourceFilePath);
+    EXPECT_EQ(worker.Entry(29).SourceFilePath[0], '\0');
+    EXPECT_EQ(std::string(worker.Entry(28).SourceFilePath), dir.File("z.wav"));
     EXPECT_EQ(worker.DeleteEntry(30), 0);
     EXPECT_EQ(worker.DeleteEntry(-1), 0);
     EXPECT_STREQ(worker.Entry(0).SourceFilePath, second.SourceFilePath);
