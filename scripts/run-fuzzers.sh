@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build/fuzz and runs each for FUZZ_SECONDS (default
-# 60) from a generated seed corpus. Fails on any crash, hang, leak or sanitizer report, and prints
-# the executions and coverage each target reached.
+# 60), starting from the seeds in fuzz/corpus. Fails on any crash, hang, leak or sanitizer report,
+# and prints the executions and coverage each target reached.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -12,7 +12,7 @@ targets=(morvex_fuzz_take_analysis morvex_fuzz_conversion)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DMORVEX_BUILD_FUZZ=ON -DMORVEX_BUILD_APP=OFF -DMORVEX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target "${targets[@]}" morvex_fuzz_seeds
+cmake --build "$build" --target "${targets[@]}"
 
 # The targets write small takes and outputs for every input: keep them in memory when possible.
 scratch_base=/tmp
@@ -22,7 +22,6 @@ fi
 scratch="$(mktemp -d "$scratch_base/morvex-fuzz.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 
-"$build/fuzz/morvex_fuzz_seeds" "$build/seeds"
 mkdir -p "$build/artifacts"
 
 failed=0
@@ -38,7 +37,7 @@ for target in "${targets[@]}"; do
         UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
         "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
         -dict="$root/fuzz/wav.dict" -artifact_prefix="$build/artifacts/$name-" \
-        "$corpus" "$build/seeds/$name" >"$log" 2>&1 || status=$?
+        "$corpus" "$root/fuzz/corpus/$name" >"$log" 2>&1 || status=$?
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
     cov="$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)"
     summary+=("$target: ${runs:-?} executions, ${cov:-cov: ?}, corpus $(ls "$corpus" | wc -l) inputs")
