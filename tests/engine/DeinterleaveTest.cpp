@@ -9,6 +9,7 @@
 #include <random>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -114,11 +115,11 @@ struct Side {
 bool SameState(const Config& config, const Side& ref, const Side& fast) {
     const DeinterleaveCursor& a = ref.cursor;
     const DeinterleaveCursor& b = fast.cursor;
-    EXPECT_EQ(a.SourceDataPoint, b.SourceDataPoint);
-    EXPECT_EQ(a.ChannelPoint, b.ChannelPoint);
-    EXPECT_EQ(a.SampleOffset, b.SampleOffset);
-    EXPECT_EQ(a.DestDataPoint, b.DestDataPoint);
-    EXPECT_EQ(a.DestTotalBytes, b.DestTotalBytes);
+    EXPECT_EQ(std::tie(a.SourceDataPoint, a.ChannelPoint, a.SampleOffset, a.DestDataPoint,
+                       a.DestTotalBytes),
+              std::tie(b.SourceDataPoint, b.ChannelPoint, b.SampleOffset, b.DestDataPoint,
+                       b.DestTotalBytes))
+        << "cursor: source point, channel point, sample offset, fill level, total bytes";
     EXPECT_EQ(ref.log.entries.size(), fast.log.entries.size());
     EXPECT_TRUE(ref.log.entries == fast.log.entries) << "flushed bytes differ";
     const size_t g = static_cast<size_t>(config.channelsPerFile * config.bytesPerSample);

@@ -1,6 +1,7 @@
 #include "EngineTestUtil.h"
 #include "TempDir.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -21,9 +22,10 @@ protected:
     std::string Wav(const std::string& name, const testtake::WavFormat& format, uint32_t frames,
                     const testtake::WavLayout& layout = {}) {
         const std::string path = dir.File(name);
-        WriteFile(path,
-                  MakeWav(format, PatternSamples(frames, format.channels, format.BytesPerSample()),
-                          layout));
+        WriteFile(path, MakeWav(format,
+                                PatternSamples(frames, format.channels,
+                                               std::min(format.BytesPerSample(), 4)),
+                                layout));
         return path;
     }
     std::vector<std::string> EndNames(int index) {

@@ -1,6 +1,7 @@
 #include "EngineTestUtil.h"
 #include "TempDir.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
