@@ -1,10 +1,7 @@
-// The real dialogs behind the services: what they show and how their answers are reported.
+// The real alert behind the services: what it shows and how its answers are reported.
 #include "QtToolkitServices.h"
-#include "TempDir.h"
-#include "TestTake.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -67,32 +64,6 @@ private slots:
                                              QStringLiteral("Maximum number of tasks reached."),
                                              {}}),
                  kAlertFirstButton);
-    }
-
-    void openPanelReportsTheFileAndItsFolder() {
-        TempDir dir;
-        const QString take = QString::fromStdString(dir.File("MKZ01_01.WAV"));
-        testtake::WriteFile(take.toStdString(), testtake::MakeWav({}, {0, 0, 0, 0}));
-        QString title, prompt;
-        WhenUp<QFileDialog>([&](QFileDialog* panel) {
-            title = panel->windowTitle();
-            prompt = panel->labelText(QFileDialog::Accept);
-            panel->selectFile(take);
-            static_cast<QDialog*>(panel)->accept(); // as the accept button does
-        });
-        const PanelAnswer chosen =
-            services.runOpenPanel(nullptr, {QStringLiteral("Select start file for new task"),
-                                            QStringLiteral("Add"),
-                                            QString::fromStdString(dir.Path()),
-                                            {QStringLiteral("wav")}});
-        QCOMPARE(title, QStringLiteral("Select start file for new task"));
-        QCOMPARE(prompt, QStringLiteral("Add"));
-        QCOMPARE(chosen.result, kPanelChosen);
-        QCOMPARE(chosen.filenames, QStringList{take});
-        QCOMPARE(chosen.directory, QString::fromStdString(dir.Path()));
-
-        WhenUp<QFileDialog>([](QFileDialog* panel) { panel->reject(); });
-        QCOMPARE(services.runSavePanel(nullptr, {}).result, kPanelCancelled);
     }
 };
 
