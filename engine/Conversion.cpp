@@ -171,13 +171,17 @@ bool CMorvexWorker::CreateOutputs() {
     const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     bool allCreated = true;
     for (int i = 0; i < entry.ChannelNumb; i += m_ChannelsPerDestFile) {
+        // Composed in a local buffer: g++ -O2 with the sanitizers takes the base path and the
+        // destination, both members of this worker, for overlapping (-Wrestrict).
+        char name[kMaxPathBytes];
         const int length =
-            std::snprintf(m_DestFileNames[i], kMaxPathBytes, "%s_%02i.%s",
-                          entry.DestinationBaseFilePath, i + 1, OutputExtension(entry.Format));
+            std::snprintf(name, sizeof name, "%s_%02i.%s", entry.DestinationBaseFilePath, i + 1,
+                          OutputExtension(entry.Format));
         if (length < 0 || length >= kMaxPathBytes) {
             allCreated = false; // never reached: the base path's room was checked at the start
             continue;
         }
+        std::memcpy(m_DestFileNames[i], name, static_cast<size_t>(length) + 1);
         m_SendFileRefs[i] = m_FileHandler.Create(m_DestFileNames[i]);
         m_pDestinationBuffers[i] = static_cast<uint8_t*>(std::malloc(m_DestBuffSize));
         if (m_SendFileRefs[i] == 0 || m_pDestinationBuffers[i] == nullptr) {
