@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
@@ -14,8 +14,6 @@
 namespace splitprocess {
 
 namespace {
-
-constexpr int kRunTimeoutMs = 120000;
 
 std::vector<char*> ArgVector(const std::vector<std::string>& args) {
     std::vector<char*> argv;
@@ -62,62 +60,29 @@ Result Reap(pid_t pid, Result result) {
 } // namespace
 
 Result Run(const std::vector<std::string>& args, const Options& options) {
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
+    // The streams go to unlinked files, read back once the child has ended: no pipe to fill.
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
     std::vector<char*> argv = ArgVector(args);
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
+    if (pid < 0 || out == nullptr || err == nullptr) {
+        throw std::runtime_error("cannot start morvex-split");
     }
     if (pid == 0) {
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(errPipe[1], STDERR_FILENO);
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        ::close(errPipe[0]);
-        ::close(errPipe[1]);
+        ::dup2(::fileno(out), STDOUT_FILENO);
+        ::dup2(::fileno(err), STDERR_FILENO);
         ExecChild(argv.data(), options);
     }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-
-    Result result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.Out, &result.Err};
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRunTimeoutMs);
-    int open = 2;
-    while (open > 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            break;
+    Result result = Reap(pid, Result{});
+    for (auto [file, text] : {std::pair{out, &result.Out}, std::pair{err, &result.Err}}) {
+        std::rewind(file);
+        char buffer[4096];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+            text->append(buffer, got);
         }
-        if (::poll(fds, 2, 1000) < 0 && errno != EINTR) {
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                char buffer[4096];
-                const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-                if (got > 0) {
-                    sinks[i]->append(buffer, static_cast<size_t>(got));
-                } else if (got == 0 || errno != EINTR) {
-                    ::close(fds[i].fd);
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
+        std::fclose(file);
     }
-    for (pollfd& fd : fds) {
-        if (fd.fd >= 0) {
-            ::close(fd.fd);
-        }
-    }
-    return Reap(pid, std::move(result));
+    return result;
 }
 
 TerminalRun::TerminalRun(const std::vector<std::string>& args) {
