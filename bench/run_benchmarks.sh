@@ -6,7 +6,8 @@
 #
 # Environment: RUNS (5) timed runs per command, the median counts; WORK (BUILD_DIR/bench-work)
 # where takes and outputs go, one disk for all; TAKE_SECONDS (60) length of the takes;
-# SYNC_IN_TIMING=1 counts writing the outputs to disk (a `sync` inside the timing).
+# SYNC_IN_TIMING=1 counts writing the outputs to disk (a `sync` inside the timing);
+# DROP_CACHES=1 (root only) empties the page cache before each run, so the take is read from disk.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,6 +16,7 @@ runs=${RUNS:-5}
 work=${WORK:-$build/bench-work}
 seconds=${TAKE_SECONDS:-60}
 sync_in_timing=${SYNC_IN_TIMING:-0}
+drop_caches=${DROP_CACHES:-0}
 
 for tool in sox sndfile-deinterleave /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (scripts/install-deps.sh)" >&2; exit 1; }
@@ -47,6 +49,7 @@ measure() {
     for ((run = 0; run < runs; run++)); do
         rm -rf "$work/out"/* "$work"/take*/*_[0-9][0-9].wav
         sync
+        [ "$drop_caches" = 1 ] && echo 3 >/proc/sys/vm/drop_caches
         t0=$(date +%s%N)
         if ! /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>"$work/stderr"; then
             echo "$name failed:" >&2
@@ -101,7 +104,8 @@ echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(free -
 echo "disk of $work: $(df -h --output=source,fstype "$work" | tail -n 1 | tr -s ' ');"
 echo "kernel $(uname -r); $(sox --version 2>&1 | head -n 1 | sed 's/^sox: *//'); $(sndfile-deinterleave 2>&1 | sed -n 's/^Using //p')."
 echo "Load average before the run: $load."
-echo "Medians of $runs runs; outputs written to the page cache$([ "$sync_in_timing" = 1 ] && echo ' and synced to disk inside the timing')."
+echo "Medians of $runs runs; take read from $([ "$drop_caches" = 1 ] && echo 'disk (page cache dropped before each run)' || echo 'the page cache');" \
+    "outputs written to the page cache$([ "$sync_in_timing" = 1 ] && echo ' and synced to disk inside the timing')."
 echo
 echo "Take of 32 channels, 24 bit, 48 kHz, $seconds s ($bytes32 bytes):"
 echo
