@@ -155,10 +155,13 @@ int ConvertTasks(CMorvexWorker& worker, int count, const SplitOptions& options,
     for (;;) {
         if (g_StopSignal != 0) {
             const int signal = g_StopSignal;
+            // Between tasks (or before the first) no task is named, and nothing is deleted.
+            const bool taskRunning = lastState != morvex::kConvNextTask;
             double fraction = 0;
             int current = -1;
-            worker.GetConversionInfo(&fraction, &current);
-            const bool taskRunning = lastState != morvex::kConvNextTask;
+            if (taskRunning) {
+                worker.GetConversionInfo(&fraction, &current);
+            }
             worker.StopConversion();
             progress.Interrupt();
             if (taskRunning) {
