@@ -1,0 +1,485 @@
+// The engine and file layer: the de-interleave kernel against a byte-wise reference, output
+// headers at their limits, the file handler's contracts, the task table, take analysis, the info
+// texts and the conversion steps. Interoperability, worker faults and end-to-end runs are covered
+// by tests/hardening and tests/cli.
+#include "Deinterleave.h"
+#include "MorvexWorker.h"
+#include "OutputHeaders.h"
+#include "TempDir.h"
+#include "TestTake.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <sndfile.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <tuple>
+#include <unistd.h>
+#include <utility>
+
+using namespace morvex;
+using testtake::Bytes;
+using testtake::SchemeName;
+using testtake::WriteTake;
+
+namespace {
+
+testtake::WavFormat Format(uint16_t channels, uint16_t bits, uint32_t rate = 48000) {
+    return {1, channels, rate, bits};
+}
+
+// Writes a WAV file of `bytes` sample bytes; answers its path.
+std::string Wav(const std::string& path, testtake::WavFormat f, size_t bytes = 8,
+                testtake::WavLayout l = {}) {
+    testtake::WriteFile(path, testtake::MakeWav(f, Bytes(bytes, 1), l));
+    return path;
+}
+
+void AddTask(CMorvexWorker& worker, int index, const std::string& start, const std::string& base,
+             int type = 0, int format = 0) {
+    ASSERT_EQ(worker.SetStartFile(index, start.c_str()), 0) << start;
+    ASSERT_EQ(worker.SetDestinationBaseFile(index, base.c_str(), index), 1);
+    worker.SetDestinationType(index, type);
+    worker.SetDestinationFormat(index, format);
+}
+
+// Every answer of ConversionStep from the start of a run to its end.
+std::vector<int> RunAll(CMorvexWorker& worker, int count) {
+    std::vector<int> answers;
+    worker.StartConversion(count);
+    do {
+        answers.push_back(worker.ConversionStep());
+    } while (answers.back() != kConvRunOver && answers.size() < 10000);
+    return answers;
+}
+
+// A made directory some 800 bytes deep, for paths at the 1000-byte limit.
+std::string DeepFolder(std::string folder) {
+    while (folder.size() < 780) {
+        folder += "/" + std::string(200, 'd');
+    }
+    std::filesystem::create_directories(folder);
+    return folder + "/";
+}
+
+// The end of `bytes` writable bytes followed by an unmapped page, so that reading past the end
+// crashes. Left mapped until the test process ends.
+uint8_t* GuardedEnd(size_t bytes) {
+    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t size = (bytes + page - 1) / page * page;
+    auto* base = static_cast<uint8_t*>(
+        ::mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    EXPECT_TRUE(base != MAP_FAILED && ::mprotect(base + size, page, PROT_NONE) == 0);
+    return base + size;
+}
+
+struct EngineTest : ::testing::Test {
+    TempDir dir;
+    CMorvexWorker worker;
+};
+
+// One side of the comparison: a buffer per channel with spare bytes behind, cursor, flushes.
+struct Side {
+    std::vector<Bytes> buffers;
+    uint8_t* pointers[kMaxChannels]{};
+    std::vector<Bytes> flushes; // each output's first `fill` bytes, as the file writes see them
+    int failAt = 0;             // the flush that fails, counted from 1
+    DeinterleaveLayout layout;
+    DeinterleaveCursor cursor;
+
+    static bool Flush(void* context, int fill) {
+        auto* s = static_cast<Side*>(context);
+        Bytes& entry = s->flushes.emplace_back();
+        for (int i = 0; i < s->layout.SourceChannels; i += s->layout.ChannelsPerDestFile) {
+            entry.insert(entry.end(), s->pointers[i], s->pointers[i] + fill);
+        }
+        return static_cast<int>(s->flushes.size()) != s->failAt;
+    }
+};
+
+// The copy rule one byte at a time: an obviously right second implementation.
+bool Reference(Side& s, const uint8_t* source, uint32_t count) {
+    const DeinterleaveLayout& l = s.layout;
+    DeinterleaveCursor& c = s.cursor;
+    const int g = l.ChannelsPerDestFile * l.BytesPerSample;
+    while (c.SourceDataPoint < count) {
+        l.DestBuffers[c.ChannelPoint][c.DestDataPoint + c.SampleOffset] =
+            source[c.SourceDataPoint++];
+        if (++c.SampleOffset < g) {
+            continue;
+        }
+        c.SampleOffset = 0;
+        if ((c.ChannelPoint += l.ChannelsPerDestFile) < l.SourceChannels) {
+            continue;
+        }
+        c.ChannelPoint = 0;
+        c.DestDataPoint += g;
+        c.DestTotalBytes += static_cast<uint64_t>(l.SourceChannels * l.BytesPerSample);
+        if (c.DestDataPoint >= l.DestBuffSize - g &&
+            !Side::Flush(&s, std::exchange(c.DestDataPoint, 0))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Same cursor and flushes; same buffers but for the unreached bytes of the frame being filled.
+void ExpectSame(const Side& r, const Side& k) {
+    EXPECT_EQ(std::memcmp(&r.cursor, &k.cursor, sizeof r.cursor), 0) << "cursor";
+    EXPECT_TRUE(r.flushes == k.flushes) << "flushes";
+    const DeinterleaveCursor& c = r.cursor;
+    const int g = r.layout.ChannelsPerDestFile * r.layout.BytesPerSample, at = c.DestDataPoint;
+    for (int i = 0; i < r.layout.SourceChannels; ++i) {
+        const int reached = at + (i < c.ChannelPoint) * g + (i == c.ChannelPoint) * c.SampleOffset;
+        const auto x = r.buffers[i].begin(), y = k.buffers[i].begin(), end = r.buffers[i].end();
+        EXPECT_TRUE(std::equal(x, x + reached, y) && std::equal(x + at + g, end, y + at + g)) << i;
+    }
+}
+
+// Random layouts, buffer sizes, header room and failing flushes; takes cut into files and blocks
+// anywhere, also inside a frame; every block ends at an unmapped page.
+TEST(Kernel, MatchesByteWiseReferenceAfterEveryBlock) {
+    uint8_t* const end = GuardedEnd(30000);
+    for (uint32_t seed = 1; seed <= 600 && !HasFailure(); ++seed) {
+        std::mt19937 rng(seed);
+        const auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(rng);
+        };
+        const auto random = [&] { return static_cast<uint8_t>(rng()); };
+        const int n = pick(1, 60), b = pick(1, 4), type = pick(0, 2);
+        const int perFile = type == 0 ? 1 : type == 2 ? n : 2 - n % 2, g = perFile * b;
+        const int size = pick(2 * g, std::vector{2 * g + 3, 24 * g + 700, 70000}[pick(0, 2)]);
+        Bytes prefill(static_cast<size_t>(size) + 16);
+        std::generate(prefill.begin(), prefill.end(), random);
+        Side sides[2]; // reference, kernel
+        for (Side& s : sides) {
+            s.buffers.assign(static_cast<size_t>(n), prefill);
+            std::transform(s.buffers.begin(), s.buffers.end(), s.pointers,
+                           [](Bytes& buffer) { return buffer.data(); });
+            s.layout = {n, b, perFile, size, s.pointers};
+        }
+        sides[0].failAt = sides[1].failAt = pick(0, 4) == 0 ? pick(1, 5) : 0;
+        sides[0].cursor.DestDataPoint = sides[1].cursor.DestDataPoint =
+            std::min(pick(0, 80), size - g - 1);
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        bool going = true;
+        for (int files = pick(1, 4); going && files > 0; --files) {
+            auto start = static_cast<uint32_t>(pick(0, 1) ? 44 : pick(0, 120));
+            int left = pick(0, 1) ? pick(0, 3 * n * b) : pick(0, 60000);
+            do {
+                const int length = std::min(left, pick(0, 2) ? pick(1, 29000) : pick(0, 2 * n * b));
+                left -= length;
+                const uint32_t count = start + static_cast<uint32_t>(length);
+                std::generate(end - count, end, random);
+                sides[0].cursor.SourceDataPoint = sides[1].cursor.SourceDataPoint = start;
+                going = Reference(sides[0], end - count, count);
+                EXPECT_EQ(DeinterleaveBlock(sides[1].layout, sides[1].cursor, end - count, count,
+                                            &Side::Flush, &sides[1]),
+                          going);
+                ExpectSame(sides[0], sides[1]);
+                start = 0;
+            } while (going && left > 0 && !HasFailure());
+        }
+    }
+}
+
+uint64_t Le(const uint8_t* at, int bytes) {
+    return bytes == 0 ? 0 : Le(at + 1, bytes - 1) << 8 | at[0];
+}
+
+TEST(Header, WavRf64AndCafBytesAtTheBoundaries) {
+    uint8_t h[kWavHeaderBytes + 1];
+    BuildWavHeader({2147483567, 2, 2, 44100}, h); // the file is 2^31 - 1 bytes
+    EXPECT_EQ(std::string(h, h + 4) + std::string(h + 12, h + 16), "RIFFJUNK");
+    EXPECT_EQ(std::tuple(Le(h + 4, 4), Le(h + 76, 4)), std::tuple(2147483639U, 2147483567U));
+    BuildWavHeader({2147483568, 2, 3, 96000}, h);
+    EXPECT_EQ(std::string(h, h + 4) + std::string(h + 12, h + 16), "RF64ds64");
+    EXPECT_EQ(std::tuple(Le(h + 4, 4), Le(h + 20, 8), Le(h + 28, 8), Le(h + 36, 8), Le(h + 76, 4)),
+              std::tuple(0xFFFFFFFFU, 2147483640U, 2147483568U, 357913928U, 0xFFFFFFFFU));
+
+    h[kCafHeaderBytes] = 0xCD; // shows a CAF header running past its 68 bytes
+    BuildCafHeader({0, 1, 3, 48000}, h);
+    EXPECT_EQ(std::string(h, h + kCafHeaderBytes + 1),
+              std::string("caff\0\1\0\0desc\0\0\0\0\0\0\0\040"
+                          "\100\347\160\0\0\0\0\0" // 48000.0
+                          "lpcm\0\0\0\2\0\0\0\3\0\0\0\1\0\0\0\1\0\0\0\030"
+                          "data\0\0\0\0\0\0\0\4\0\0\0\0\315", // D = 0: the edit count only
+                          kCafHeaderBytes + 1));
+}
+
+// Create never touching an existing file keeps an output name in use from being destroyed; a bare
+// name would land wherever the process happens to be.
+TEST_F(EngineTest, FileHandlerCreateOpenSeekAndRead) {
+    CTzFileHandler files;
+    testtake::WriteFile(dir.File("taken"), Bytes(123, 5));
+    EXPECT_EQ(files.Create(dir.File("taken").c_str()), 0U);
+    EXPECT_EQ(testtake::ReadFile(dir.File("taken")), Bytes(123, 5));
+    EXPECT_EQ(files.Create("morvex-bare.wav"), 0U);
+    EXPECT_NE(std::remove("morvex-bare.wav"), 0); // nothing was made in the working directory
+
+    // The final header is written by seeking back: the file is neither cut nor extended.
+    const uint32_t out = files.Create(dir.File("new").c_str());
+    Bytes expected = testtake::PatternSamples(250, 1, 4), got(2000);
+    EXPECT_EQ(files.Write(out, expected.data(), 1000), 1000U);
+    EXPECT_EQ(files.Seek(out, 0), 1);
+    EXPECT_EQ(files.Write(out, "head", 4), 4U);
+    EXPECT_EQ(files.Close(out), 1);
+    std::copy_n("head", 4, expected.begin());
+    const uint32_t in = files.Open(dir.File("new").c_str(), CTzFileHandler::kModeRead);
+    EXPECT_EQ(files.Read(in, got.data(), 2000), 1000U);
+    EXPECT_EQ(files.Read(in, got.data(), 2000), 0U);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+
+    // A directory or FIFO dropped on the list is refused at once (opening a FIFO would block).
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    for (const std::string& path : {dir.Path(), dir.File("fifo"), dir.File("gone")}) {
+        EXPECT_EQ(files.Open(path.c_str(), CTzFileHandler::kModeRead), 0U) << path;
+    }
+}
+
+TEST_F(EngineTest, TaskCanStartAllDoneAndNamesInUse) {
+    EXPECT_EQ(std::tuple(worker.CanStart(0), worker.AllDone(0)), std::tuple(false, true));
+    AddTask(worker, 0, Wav(dir.File("a"), Format(2, 16)), dir.File("A.WAV"));
+    EXPECT_EQ(std::string(worker.GetDestinationBaseFile(0)), dir.File("A"));
+    AddTask(worker, 1, Wav(dir.File("b"), Format(7, 16), 28), dir.File("B"));
+    std::filesystem::remove(dir.File("b"));
+    RunAll(worker, 2);
+    ASSERT_EQ(std::tuple(worker.GetEntryState(0), worker.Entry(1).ErrorState),
+              std::tuple(kStateDone, kErrorInputRead));
+    EXPECT_EQ(std::tuple(worker.CanStart(1), worker.AllDone(1)), std::tuple(false, true));
+    // A failed task is tried again by the next run.
+    EXPECT_EQ(std::tuple(worker.CanStart(2), worker.AllDone(2)), std::tuple(true, false));
+
+    // A reused name (".wav" dropped in any case, letter case kept) marks only the task set.
+    const std::tuple<std::string, int, int> cases[] = {
+        {"", kTypeMono, kStateNoDestination}, {"B", kTypePairs, kStateCannotPair},
+        {"A", kTypeMono, kStateFailed},       {"A.wav", kTypeMono, kStateFailed},
+        {"A.Wav", kTypeMono, kStateFailed},   {"a", kTypeMono, kStateReady}};
+    for (const auto& [name, type, state] : cases) {
+        worker.SetDestinationBaseFile(1, name.empty() ? "" : dir.File(name).c_str(), 2);
+        worker.SetDestinationType(1, type);
+        EXPECT_EQ(std::tuple(worker.GetEntryState(1), worker.Entry(1).ErrorState,
+                             worker.CanStart(2), worker.GetEntryState(0)),
+                  std::tuple(state, state == kStateFailed ? kErrorNameInUse : 0,
+                             state == kStateReady, kStateDone))
+            << name;
+    }
+}
+
+TEST_F(EngineTest, TaskDeleteEntryMovesLaterTasksDownAndEmptiesTheLastAndMessages) {
+    for (int i : {0, 1, 2, 29}) {
+        AddTask(worker, i, Wav(dir.File("take"), Format(2, 16)), dir.File(std::to_string(i)));
+    }
+    EXPECT_EQ(worker.DeleteEntry(0) + worker.DeleteEntry(30) + worker.DeleteEntry(-1), 1);
+    for (const auto& [index, name] : {std::pair{0, "1"}, std::pair{1, "2"}, std::pair{28, "29"}}) {
+        EXPECT_EQ(worker.GetDestinationBaseFile(index), dir.File(name));
+    }
+    const auto fresh = std::make_unique<CMorvexWorker>();
+    for (int i : {2, 29}) {
+        EXPECT_EQ(std::memcmp(&worker.Entry(i), &fresh->Entry(i), sizeof(SplitEntryInfo)), 0) << i;
+    }
+
+    std::string messages;
+    for (int code = -1; code <= 11; ++code) {
+        char text[kInfoTextBytes] = "-";
+        worker.GetErrorString(code, text);
+        messages += text + std::string("|");
+    }
+    EXPECT_EQ(messages, "-|-|Input file can not be read.|No System Memory available.|Following "
+                        "input file does not match start file format.|Output file can not be "
+                        "written.|Output file can not be created.|Maximum number of tasks "
+                        "reached.|Can not open selected input file.|Selected input file is too "
+                        "small.|Selected input file has incompatible WAV format.|Output file name "
+                        "is already in use.|-|");
+}
+
+TEST_F(EngineTest, TakeFollowersEndAtAGapOrAFileOfOtherFormatAndAtAHundredFiles) {
+    testtake::WavLayout longerFmt; // only the 16 bytes of the format record are compared
+    longerFmt.fmtExtraBytes = 2;
+    for (int k : {7, 8, 9, 11}) {
+        Wav(dir.File(SchemeName(3, k)), Format(4, 24), 12u * k,
+            k == 8 ? longerFmt : testtake::WavLayout{});
+    }
+    char name[kMaxPathBytes];
+    ASSERT_EQ(worker.SetStartFile(0, dir.File("MKZ03_07.WAV").c_str()), 0);
+    const SplitEntryInfo& task = worker.Entry(0);
+    EXPECT_EQ(std::tuple(task.MainNumb, task.StartSubNumb, task.SubCount, task.BytesTotal),
+              std::tuple(3, 7, 3, int64_t{24 * 12}));
+    testtake::WavFormat otherAverage = Format(4, 24); // a field nothing else reads
+    otherAverage.avgBytesPerSec = 1;
+    Wav(dir.File("MKZ03_09.WAV"), otherAverage, 12);
+    ASSERT_EQ(worker.SetStartFile(1, dir.File("MKZ03_07.WAV").c_str()), 0);
+    EXPECT_EQ(worker.Entry(1).SubCount, 2);
+
+    for (int k = 0; k <= 100; ++k) {
+        Wav(dir.File(SchemeName(1, k)), Format(1, 8));
+    }
+    ASSERT_EQ(worker.SetStartFile(0, dir.File(SchemeName(1, 0)).c_str()), 0);
+    ASSERT_EQ(worker.SetStartFile(1, dir.File(SchemeName(1, 98)).c_str()), 0);
+    EXPECT_TRUE(worker.GetSourceEndName(1, 2, name));
+    EXPECT_EQ(std::tuple(worker.Entry(0).SubCount, worker.Entry(1).SubCount, std::string(name)),
+              std::tuple(100, 3, "MKZ01_100.WAV"));
+}
+
+TEST_F(EngineTest, TakeStartFileCodesAndAHeaderSearchWithinItsBytes) {
+    testtake::WavLayout farData, padded; // data tag past the 10240 bytes searched; 0 channels
+    farData.chunksBeforeData = testtake::Chunk("LIST", Bytes(10240, 'x'));
+    padded.trailingBytes = Bytes(8, 0);
+    const std::tuple<testtake::WavFormat, size_t, testtake::WavLayout, int> cases[] = {
+        {Format(2, 16), 0, {}, kErrorInputTooSmall},
+        {Format(2, 16), 4, farData, kErrorIncompatibleWav},
+        {Format(0, 16), 0, padded, kErrorIncompatibleWav},
+        {Format(2, 16, 0), 4, {}, kErrorIncompatibleWav}};
+    for (const auto& [format, bytes, layout, code] : cases) {
+        EXPECT_EQ(worker.SetStartFile(0, Wav(dir.File("f"), format, bytes, layout).c_str()), code);
+    }
+    EXPECT_EQ(worker.SetStartFile(0, dir.Path().c_str()), kErrorOpenInput);
+    EXPECT_EQ(worker.SetStartFile(30, dir.File("f").c_str()), kErrorTableFull);
+    // 1000 bytes do not fit with the terminator: refused, never cut to 999.
+    const std::string deep = DeepFolder(dir.Path()),
+                      path = deep + std::string(1000 - deep.size(), 'e');
+    EXPECT_EQ(worker.SetStartFile(1, Wav(path.substr(0, 999), Format(2, 16)).c_str()), 0);
+    EXPECT_EQ(worker.SetStartFile(1, Wav(path, Format(2, 16)).c_str()), kErrorOpenInput);
+
+    uint8_t* const end = GuardedEnd(64);
+    const Bytes header = testtake::MakeWav(Format(2, 16), {});
+    for (unsigned size = 0, offset = 0; size <= 44; ++size) {
+        std::copy_n(header.begin(), size, end - size);
+        EXPECT_EQ(worker.AnalyseWaveHeader(end - size, size, &offset, 0, 0), size == 44) << size;
+        EXPECT_EQ(offset, size == 44 ? 44U : 0U) << size;
+    }
+}
+
+// Each take's files hold 8 bytes but declare the given data sizes.
+TEST_F(EngineTest, InfoTimeAndSizeTexts) {
+    const auto text = [&](int index, int kind) {
+        char out[kInfoTextBytes] = "-";
+        worker.GetInfoStrings(index, kind, out);
+        return std::string(out);
+    };
+    // 360000.9999 s are 100 h; 2^31 s do not fit; then both sides of the WAV limit.
+    const std::tuple<testtake::WavFormat, std::vector<uint32_t>, int, std::string> cases[] = {
+        {Format(1, 8, 8000), {2880007999U}, kTypeMono, "100:00:00|2.68 GB per file (RF64), 2.68"},
+        {Format(1, 8, 1), {2147483647U, 1}, kTypeMono, "--:--:--|2.00 GB per file (RF64), 2.00"},
+        {Format(2, 16), {2147483568U}, kTypeAll, "03:06:24|2.00 GB per file, 2.00"},
+        {Format(2, 16), {2147483569U}, kTypeAll, "03:06:24|2.00 GB per file (RF64), 2.00"}};
+    testtake::WavLayout layout;
+    layout.dataSizeFromBody = false;
+    for (int i = 0; i < 4; ++i) {
+        const auto& [format, sizes, type, expected] = cases[i];
+        for (size_t k = 0; k < sizes.size(); ++k) {
+            layout.dataSizeOverride = sizes[k];
+            Wav(dir.File(SchemeName(i, static_cast<int>(k) + 1)), format, 8, layout);
+        }
+        AddTask(worker, i, dir.File(SchemeName(i, 1)), dir.File(std::to_string(i)), type);
+        EXPECT_EQ(text(i, kInfoTime) + "|" + text(i, kInfoSizes), expected + " GB total") << i;
+    }
+    worker.SetDestinationFormat(3, kFormatCaf);
+    EXPECT_EQ(text(3, kInfoSizes), "2.00 GB per file, 2.00 GB total");
+    // An empty record has no channels and no rate.
+    EXPECT_EQ(text(29, kInfoTime) + "|" + text(29, kInfoSizes),
+              "--:--:--|0.00 GB per file, 0.00 GB total");
+    EXPECT_EQ(text(30, 0) + text(-1, 0) + text(0, 4) + text(0, -1), "");
+}
+
+// Files under `folder`, at any depth.
+long Files(const std::string& folder) {
+    namespace fs = std::filesystem;
+    return std::count_if(fs::recursive_directory_iterator(folder), {},
+                         [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
+}
+
+// Channels [first, first + count) of every complete frame, in order.
+Bytes Channels(const Bytes& stream, int n, int b, int first, int count) {
+    Bytes channels;
+    for (auto at = stream.begin(); stream.end() - at >= n * b; at += n * b) {
+        channels.insert(channels.end(), at + first * b, at + (first + count) * b);
+    }
+    return channels;
+}
+
+// What libsndfile, an independent reader, makes of an output's header; the bytes behind it.
+std::tuple<int, int, sf_count_t, Bytes> Output(const std::string& path, size_t header) {
+    SF_INFO info{};
+    sf_close(sf_open(path.c_str(), SFM_READ, &info));
+    const Bytes file = testtake::ReadFile(path);
+    return {info.format & ~SF_FORMAT_ENDMASK, info.channels, info.frames,
+            Bytes(file.begin() + static_cast<long>(std::min(header, file.size())), file.end())};
+}
+
+TEST_F(EngineTest, ConversionStepsContainersFramesCutAcrossFilesAndEightBitCaf) {
+    EXPECT_EQ(worker.ConversionStep(), kConvIdle);
+    Bytes stream = testtake::PatternSamples(101, 3, 2);
+    stream.resize(100 * 6 + 5);
+    const Bytes eight = testtake::PatternSamples(40, 2, 1);
+    const auto twelve = WriteTake(dir.Path(), 0, 1, Format(3, 12), stream, {181, 425})[0];
+    AddTask(worker, 0, twelve, dir.File("mono"), kTypeMono, kFormatWav);
+    AddTask(worker, 1, twelve, dir.File("all"), kTypeAll, kFormatCaf);
+    AddTask(worker, 2, WriteTake(dir.Path(), 1, 1, Format(2, 8), eight, {33})[0], dir.File("eight"),
+            kTypeAll, kFormatCaf);
+    EXPECT_EQ(RunAll(worker, 3),
+              (std::vector<int>{1, 3, 3, 3, 4, 5, 1, 3, 3, 3, 4, 5, 1, 3, 3, 4, 5, 6}));
+    EXPECT_EQ(RunAll(worker, 3), std::vector<int>{kConvRunOver}); // done tasks are skipped
+
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(
+            Output(dir.File("mono_0" + std::to_string(c + 1) + ".wav"), 80),
+            std::tuple(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 100, Channels(stream, 3, 2, c, 1)));
+    }
+    EXPECT_EQ(Output(dir.File("all_01.caf"), 68),
+              std::tuple(SF_FORMAT_CAF | SF_FORMAT_PCM_16, 3, 100, Channels(stream, 3, 2, 0, 3)));
+    Bytes flipped = eight;
+    std::for_each(flipped.begin(), flipped.end(), [](uint8_t& sample) { sample ^= 0x80; });
+    EXPECT_EQ(Output(dir.File("eight_01.caf"), 68),
+              std::tuple(SF_FORMAT_CAF | SF_FORMAT_PCM_S8, 2, 40, flipped));
+    EXPECT_EQ(Files(dir.Path()), 5 + 5);
+}
+
+// Refused with error 5 before the start file is opened or any output created; the run goes on.
+TEST_F(EngineTest, ConversionTasksRefusedAtTheStartCreateNothing) {
+    // The output name adds 7 bytes to the base path and must fit 1000 with its terminator.
+    const std::string deep = DeepFolder(dir.File("out")),
+                      fits = deep + std::string(992 - deep.size(), 'n');
+    const std::tuple<std::string, int, int, uint16_t> tasks[] = {
+        {dir.File("pairs"), kTypePairs, kFormatWav, 3},
+        {dir.File("format"), kTypeMono, 2, 2},
+        {"", kTypeMono, kFormatWav, 2},
+        {fits + "l", kTypeMono, kFormatWav, 1},
+        {fits, kTypeMono, kFormatWav, 1}};
+    for (int i = 0; i < 5; ++i) {
+        const auto& [base, type, format, n] = tasks[i];
+        const auto take = WriteTake(dir.Path(), i, 1, Format(n, 16), Bytes(n * 20u, 1), {})[0];
+        AddTask(worker, i, take, base, type, format);
+        if (i < 4) {
+            std::filesystem::remove(take); // a refused task never opens its take
+        }
+    }
+    RunAll(worker, 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(worker.Entry(i).ErrorState, i == 4 ? kErrorNone : kErrorOutputCreate) << i;
+    }
+    EXPECT_EQ(Files(dir.Path()), 1 + 1); // the good task's take and output
+    EXPECT_TRUE(testtake::FileExists(fits + "_01.wav"));
+}
+
+// A follower cut short before its data chunk: behind its bytes the buffer still holds the start
+// file's block, with "data" where the search would look next.
+TEST_F(EngineTest, ConversionFollowerHeaderIsNeverFoundInAnEarlierBlock) {
+    Bytes stream = testtake::PatternSamples(300, 4, 2);
+    std::copy_n("data", 4, stream.begin() + 4);
+    const auto files = WriteTake(dir.Path(), 0, 1, Format(4, 16), stream, {1000});
+    AddTask(worker, 0, files[0], dir.File("out"));
+    Bytes cut = testtake::ReadFile(files[1]);
+    cut.resize(36);
+    cut.resize(46, 'x');
+    testtake::WriteFile(files[1], cut);
+    RunAll(worker, 1);
+    EXPECT_EQ(std::tuple(worker.Entry(0).ErrorState, Files(dir.Path())),
+              std::tuple(kErrorFollowerFormat, 2L));
+}
+
+} // namespace
