@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -14,14 +13,9 @@ void PutTag(Bytes& out, const char tag[4]) {
     out.insert(out.end(), tag, tag + 4);
 }
 
-void Put16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(Bytes& out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>(v >> shift));
+void PutLe(Bytes& out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
 }
 
@@ -34,7 +28,7 @@ void Append(Bytes& out, const Bytes& more) {
 Bytes Chunk(const char tag[4], const Bytes& body) {
     Bytes out;
     PutTag(out, tag);
-    Put32(out, static_cast<uint32_t>(body.size()));
+    PutLe(out, static_cast<uint32_t>(body.size()), 4);
     Append(out, body);
     if (body.size() % 2 != 0) {
         out.push_back(0);
@@ -52,24 +46,26 @@ Bytes MakeWav(const WavFormat& format, const Bytes& sampleData, const WavLayout&
     PutTag(body, "WAVE");
     Append(body, layout.chunksBeforeFmt);
     PutTag(body, "fmt ");
-    Put32(body, 16 + layout.fmtExtraBytes);
-    Put16(body, static_cast<uint16_t>(format.formatTag));
-    Put16(body, format.channels);
-    Put32(body, format.sampleRate);
-    Put32(body, avgBytes);
-    Put16(body, blockAlign);
-    Put16(body, format.bitsPerSample);
+    PutLe(body, 16 + layout.fmtExtraBytes, 4);
+    PutLe(body, static_cast<uint16_t>(format.formatTag), 2);
+    PutLe(body, format.channels, 2);
+    PutLe(body, format.sampleRate, 4);
+    PutLe(body, avgBytes, 4);
+    PutLe(body, blockAlign, 2);
+    PutLe(body, format.bitsPerSample, 2);
     body.insert(body.end(), layout.fmtExtraBytes, 0);
     Append(body, layout.chunksBeforeData);
     PutTag(body, "data");
-    Put32(body, layout.dataSizeFromBody ? static_cast<uint32_t>(sampleData.size())
-                                        : layout.dataSizeOverride);
+    PutLe(body,
+          layout.dataSizeFromBody ? static_cast<uint32_t>(sampleData.size())
+                                  : layout.dataSizeOverride,
+          4);
     Append(body, sampleData);
     Append(body, layout.trailingBytes);
 
     Bytes out = layout.leadingBytes;
     PutTag(out, "RIFF");
-    Put32(out, static_cast<uint32_t>(body.size()));
+    PutLe(out, static_cast<uint32_t>(body.size()), 4);
     Append(out, body);
     return out;
 }
@@ -84,9 +80,7 @@ Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t
             v ^= v >> 13;
             v *= 0x5bd1e995U;
             v ^= v >> 15;
-            for (int b = 0; b < bytesPerSample; ++b) {
-                out.push_back(static_cast<uint8_t>(v >> (8 * b)));
-            }
+            PutLe(out, v, bytesPerSample);
         }
     }
     return out;
@@ -114,11 +108,15 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    // One read of the whole file: takes of many MB are read back in debug builds.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0).read(reinterpret_cast<char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 bool FileExists(const std::string& path) {

@@ -1,0 +1,195 @@
+#pragma once
+
+// Shared by the command-line and hardening suites: takes whose sample stream the test keeps,
+// checks of outputs against it, and morvex-split run as a child process. Users of the process
+// part define MORVEX_SPLIT_PATH.
+#include "TempDir.h"
+#include "TestTake.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace harness {
+
+using testtake::Bytes;
+
+struct Take {
+    testtake::WavFormat Format;
+    Bytes Stream; // the sample data of all its files as one stream
+    std::vector<std::string> Paths;
+    int Bps() const { return Format.BytesPerSample(); }
+    uint64_t Frames() const { return Stream.size() / static_cast<size_t>(Format.FrameBytes()); }
+};
+
+// `frames` frames plus `tail` bytes of a frame cut short, split into files at stream offsets
+// `cuts`.
+inline Take WriteTake(const std::string& dir, int number, int channels, int bits, uint32_t frames,
+                      const std::vector<size_t>& cuts = {}, uint32_t tail = 0) {
+    Take take;
+    take.Format.channels = static_cast<uint16_t>(channels);
+    take.Format.bitsPerSample = static_cast<uint16_t>(bits);
+    take.Stream = testtake::PatternSamples(frames, channels, take.Bps(), number);
+    take.Stream.insert(take.Stream.end(), tail, 0xA5);
+    take.Paths = testtake::WriteTake(dir, number, 1, take.Format, take.Stream, cuts);
+    return take;
+}
+
+inline std::string OutputName(const std::string& base, int firstChannel, bool caf) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "_%02d.%s", firstChannel + 1, caf ? "caf" : "wav");
+    return base + suffix;
+}
+
+inline std::vector<std::string> ListDir(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(dir)) {
+        names.push_back(item.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every sample ffmpeg decodes; `ok` false when it refuses the file.
+inline std::vector<int> DecodeWithFfmpeg(const std::string& path, bool& ok) {
+    const std::string command =
+        "ffmpeg -nostdin -v error -i '" + path + "' -f s32le -c:a pcm_s32le - 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    std::vector<int> samples;
+    int buffer[4096];
+    for (size_t got; pipe != nullptr && (got = std::fread(buffer, 4, 4096, pipe)) > 0;) {
+        samples.insert(samples.end(), buffer, buffer + got);
+    }
+    ok = pipe != nullptr && ::pclose(pipe) == 0;
+    return samples;
+}
+
+inline uint64_t Field(const Bytes& b, size_t at, int bytes, bool bigEndian = false) {
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) {
+        value |= static_cast<uint64_t>(b.at(at + i)) << 8 * (bigEndian ? bytes - 1 - i : i);
+    }
+    return value;
+}
+
+inline bool TagAt(const Bytes& b, size_t at, const char* tag) {
+    return b.size() >= at + 4 && std::equal(tag, tag + 4, b.begin() + static_cast<long>(at));
+}
+
+// The output holds exactly the first `frames` frames of channels [first, first + count): header
+// sizes, bytes (8-bit samples signed in CAF) and what libsndfile reads. Without `frames` it is an
+// output of a killed run: empty and opened by no reader, or a provisional header (sizes "unknown")
+// and the frames written so far (a kill may cut a write, and a frame), which libsndfile and ffmpeg
+// read as exactly that audio.
+inline testing::AssertionResult Holds(const std::string& path, const Take& take, int first,
+                                      int count, std::optional<uint64_t> frames = {}) {
+    const bool caf = path.ends_with(".caf");
+    const Bytes file = testtake::ReadFile(path);
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
+    const bool opened = sound != nullptr;
+    std::vector<int> read(opened ? static_cast<size_t>(info.frames * info.channels) : 0);
+    if (opened) {
+        read.resize(
+            static_cast<size_t>(sf_readf_int(sound, read.data(), info.frames) * info.channels));
+        sf_close(sound);
+    }
+    bool ffmpegOk = true;
+    const std::vector<int> decoded = frames ? std::vector<int>{} : DecodeWithFfmpeg(path, ffmpegOk);
+    if (!frames && file.empty()) {
+        return opened || !decoded.empty()
+                   ? testing::AssertionFailure() << path << ": a reader opened an empty file"
+                   : testing::AssertionSuccess();
+    }
+    const size_t header = caf ? 68 : 80, bps = static_cast<size_t>(take.Bps());
+    const size_t data =
+        bps * count *
+        frames.value_or(file.size() > header ? (file.size() - header) / (count * bps) : 0);
+    if (file.size() < header + data || (frames && file.size() != header + data) ||
+        !(caf ? TagAt(file, 0, "caff") && TagAt(file, 52, "data") &&
+                    Field(file, 56, 8, true) == (frames ? data + 4 : ~0ULL)
+              : TagAt(file, 0, "RIFF") && TagAt(file, 72, "data") &&
+                    Field(file, 4, 4) == (frames ? file.size() - 8 : 0xFFFFFFFFU) &&
+                    Field(file, 76, 4) == (frames ? data : 0xFFFFFFFFU))) {
+        return testing::AssertionFailure()
+               << path << ": " << file.size() << " bytes, or a header that does not fit " << data;
+    }
+    // The samples as libsndfile and ffmpeg (s32le) give them: left-justified, 8-bit WAV samples
+    // being offset binary.
+    std::vector<int> want;
+    for (size_t i = 0; i < data; i += bps) {
+        const size_t frame = i / (count * bps), channel = first + i / bps % count;
+        const uint8_t* sample = &take.Stream[(frame * take.Format.channels + channel) * bps];
+        uint32_t value = 0;
+        for (size_t b = 0; b < bps; ++b) {
+            if (file[header + i + b] != (caf && bps == 1 ? sample[b] ^ 0x80 : sample[b])) {
+                return testing::AssertionFailure() << path << ": data differs at byte " << i + b;
+            }
+            value |= static_cast<uint32_t>(sample[b]) << (8 * (4 - bps + b));
+        }
+        want.push_back(static_cast<int>(bps == 1 ? value ^ 0x80000000U : value));
+    }
+    // libsndfile 1.2 refuses a CAF data chunk of unknown size; should it open one, it must read
+    // exactly what was written.
+    if (!(opened ? info.channels == count && read == want &&
+                       info.samplerate == static_cast<int>(take.Format.sampleRate)
+                 : caf && !frames) ||
+        !ffmpegOk || (!frames && decoded != want)) {
+        return testing::AssertionFailure()
+               << path << ": readers see other audio than the " << want.size() << " samples";
+    }
+    return testing::AssertionSuccess();
+}
+
+struct Outcome {
+    int Exit = -1;  // -1 when killed by a signal
+    int Signal = 0; // the signal that killed it
+    std::string Out, Err;
+};
+
+// Runs morvex-split as a child process; `meanwhile` gets its pid. Every signal starts at its
+// default, so the program must ignore SIGXFSZ itself when `fileLimit` (RLIMIT_FSIZE) cuts writes.
+inline Outcome RunSplit(const std::vector<std::string>& args, rlim_t fileLimit = 0,
+                        const std::function<void(pid_t)>& meanwhile = {}) {
+    TempDir streams;
+    const std::string out = streams.File("out"), err = streams.File("err");
+    std::vector<char*> argv{const_cast<char*>(MORVEX_SPLIT_PATH)};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const rlimit limit{fileLimit, fileLimit};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+            ::signal(signal, SIG_DFL);
+        }
+        if (std::freopen(out.c_str(), "w", stdout) && std::freopen(err.c_str(), "w", stderr) &&
+            (fileLimit == 0 || ::setrlimit(RLIMIT_FSIZE, &limit) == 0)) {
+            ::execv(argv[0], argv.data());
+        }
+        ::_exit(127);
+    }
+    if (pid > 0 && meanwhile) {
+        meanwhile(pid);
+    }
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    const Bytes o = testtake::ReadFile(out), e = testtake::ReadFile(err);
+    return {pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            WIFSIGNALED(status) ? WTERMSIG(status) : 0, std::string(o.begin(), o.end()),
+            std::string(e.begin(), e.end())};
+}
+
+} // namespace harness
