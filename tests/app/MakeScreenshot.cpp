@@ -42,11 +42,11 @@ int main(int argc, char* argv[]) {
     window->show();
 
     const auto add = [&](const QString& start, const QString& destination, int type) {
-        services.openAnswers.push_back(Chosen(start));
+        services.panels.push_back(Chosen(start));
         controller->addFile();
         if (destination.isEmpty())
             return;
-        services.saveAnswers.push_back(Chosen(outputs + QLatin1Char('/') + destination));
+        services.panels.push_back(Chosen(outputs + QLatin1Char('/') + destination));
         controller->setDestination();
         window->findChild<QComboBox*>(QStringLiteral("setType"))->setCurrentIndex(type);
         controller->typeChanged();
