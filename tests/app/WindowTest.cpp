@@ -61,17 +61,18 @@ private slots:
     }
 
     void removingKeepsASelection() {
-        for (const int channels : {2, 6, 4})
+        for (const int channels : {2, 6, 4, 8})
             w->Drop({w->Take(channels, 1, channels)});
-        w->Table()->selectionModel()->clearSelection(); // an empty selection keeps the panel
-        QCOMPARE(w->Text("audioInfoString"), u"4 channels, 48000 Hz"_s);
-        w->SelectRow(1);
-        w->Click("removeFileButton"); // the middle one: the same row, now the next task
-        QCOMPARE(w->Selected(), 1);
-        QCOMPARE(w->Text("audioInfoString"), u"4 channels, 48000 Hz"_s);
+        w->Table()->selectionModel()->clearSelection(); // an empty selection keeps the task
+        QCOMPARE(w->Text("audioInfoString"), u"8 channels, 48000 Hz"_s);
         w->Click("removeFileButton"); // the last one: the new last task
+        QCOMPARE(w->Selected(), 2);
+        QCOMPARE(w->Text("audioInfoString"), u"4 channels, 48000 Hz"_s);
+        w->SelectRow(0);
+        w->Click("removeFileButton"); // another: the same row, now the next task
         QCOMPARE(w->Selected(), 0);
-        QCOMPARE(w->Text("audioInfoString"), u"2 channels, 48000 Hz"_s);
+        QCOMPARE(w->Text("audioInfoString"), u"6 channels, 48000 Hz"_s);
+        w->Click("removeFileButton");
         w->Click("removeFileButton"); // the only one: an empty, locked panel
         QCOMPARE(w->Selected(), -1);
         QCOMPARE(w->Text("audioInfoString"), QString());
