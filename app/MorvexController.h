@@ -35,10 +35,7 @@ public:
 
     QMainWindow* mainWindow() const { return _mainWindow.get(); }
     const CMorvexWorker& worker() const { return m_MorvexWorker; }
-    int entryIndex() const { return m_EntryIndex; }
-    int entryCount() const { return m_MaxEntries; }
     bool isConversionRunning() const { return m_ConversionRunning; }
-    bool isStopRequested() const { return m_ConversionToStop; }
     QTimer& conversionTimer() { return callWorkerTimer; }
 
     // Data source of the task table.
