@@ -8,21 +8,6 @@
 
 using namespace morvex;
 
-namespace {
-
-QString WriteTake(const QString& folder, int take, int files, int channels, uint32_t frames) {
-    QDir().mkpath(folder);
-    const testtake::WavFormat format{1, static_cast<uint16_t>(channels), 48000, 24};
-    std::vector<size_t> cuts;
-    for (int i = 1; i < files; ++i)
-        cuts.push_back(size_t{frames} * format.FrameBytes() * i);
-    const auto stream = testtake::PatternSamples(frames * files, channels, 3, take);
-    return QString::fromStdString(
-        testtake::WriteTake(folder.toStdString(), take, 1, format, stream, cuts).front());
-}
-
-} // namespace
-
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     if (argc != 3) {
@@ -51,10 +36,10 @@ int main(int argc, char* argv[]) {
         window->findChild<QComboBox*>(QStringLiteral("setType"))->setCurrentIndex(type);
         controller->typeChanged();
     };
-    add(WriteTake(takes, 1, 3, 8, 48000), QStringLiteral("Soundcheck"), 0);
-    add(WriteTake(takes, 2, 2, 4, 48000), QStringLiteral("Ambience"), 1);
-    add(WriteTake(takes, 3, 2, 16, 240000), QStringLiteral("Set1"), 0);
-    add(WriteTake(takes, 4, 1, 16, 48000), QStringLiteral("Set2"), 2);
+    add(WriteTake(takes, 1, 3, 8, 48000, 24), QStringLiteral("Soundcheck"), 0);
+    add(WriteTake(takes, 2, 2, 4, 48000, 24), QStringLiteral("Ambience"), 1);
+    add(WriteTake(takes, 3, 2, 16, 240000, 24), QStringLiteral("Set1"), 0);
+    add(WriteTake(takes, 4, 1, 16, 48000, 24), QStringLiteral("Set2"), 2);
     // An output left from an earlier session: the second task cannot create its files.
     testtake::WriteFile((outputs + QStringLiteral("/Ambience_01.wav")).toStdString(), {0});
 

@@ -41,6 +41,22 @@ struct ScriptedServices final : morvex::ToolkitServices {
     }
 };
 
+// Recorder take MKZnn_01.WAV... in `folder`, of `frames` frames a file; answers the start file.
+// A declared size goes into every data chunk header in place of the real one.
+inline QString WriteTake(const QString& folder, int take, int files, int channels, uint32_t frames,
+                         uint16_t bits = 16, std::optional<uint32_t> declaredDataSize = {}) {
+    QDir().mkpath(folder);
+    const testtake::WavFormat format{static_cast<uint16_t>(channels), bits};
+    std::vector<size_t> cuts;
+    for (int i = 1; i < files; ++i)
+        cuts.push_back(size_t{frames} * format.FrameBytes() * i);
+    const auto stream =
+        testtake::PatternSamples(frames * files, channels, format.BytesPerSample(), take);
+    return QString::fromStdString(testtake::WriteTake(folder.toStdString(), take, 1, format, stream,
+                                                      cuts, {.dataSize = declaredDataSize})
+                                      .front());
+}
+
 inline morvex::PanelAnswer Chosen(const QString& path) {
     return {morvex::kPanelChosen, QFileInfo(path).path(), {path}};
 }
@@ -110,19 +126,10 @@ struct Window {
             controller.timerAction();
     }
 
-    // Recorder take MKZnn_01.WAV... of 4800 frames a file; answers the start file's URL. A
-    // declared size other than 0 goes into every data chunk header in place of the real one.
-    QUrl Take(int take, int files = 1, int channels = 2, uint32_t declaredDataSize = 0) {
-        const testtake::WavFormat format{1, static_cast<uint16_t>(channels)};
-        std::vector<size_t> cuts;
-        for (int i = 1; i < files; ++i)
-            cuts.push_back(size_t{4800} * format.FrameBytes() * i);
-        testtake::WavLayout layout;
-        layout.dataSizeFromBody = declaredDataSize == 0;
-        layout.dataSizeOverride = declaredDataSize;
-        const auto stream = testtake::PatternSamples(4800 * files, channels, 2);
-        return QUrl::fromLocalFile(QString::fromStdString(
-            testtake::WriteTake(dir.Path(), take, 1, format, stream, cuts, layout).front()));
+    // A take of 4800 frames a file; answers the start file's URL.
+    QUrl Take(int take, int files = 1, int channels = 2, std::optional<uint32_t> declared = {}) {
+        return QUrl::fromLocalFile(WriteTake(QString::fromStdString(dir.Path()), take, files,
+                                             channels, 4800, 16, declared));
     }
     QString Out(const char* name) { return QString::fromStdString(dir.File(name)); }
     bool Exists(const char* name) { return QFileInfo::exists(Out(name)); }

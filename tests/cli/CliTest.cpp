@@ -30,7 +30,7 @@ TEST_P(Interop, EveryOutputHoldsItsChannelsOfEveryCompleteFrame) {
             const bool caf = format[0] == 'c';
             if (channels % perFile != 0) {
                 EXPECT_EQ(run.Exit, 1);
-                EXPECT_NE(run.Err.find("odd channel count"), std::string::npos) << run.Err;
+                EXPECT_TRUE(Says(run.Err, "odd channel count"));
                 EXPECT_FALSE(testtake::FileExists(OutputName(base, 0, caf)));
                 continue;
             }
@@ -49,11 +49,7 @@ TEST_P(Interop, EveryOutputHoldsItsChannelsOfEveryCompleteFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Cli, Interop,
                          testing::Combine(testing::Values(8, 12, 16, 24, 32),
-                                          testing::Values(1, 2, 3, 16, 60)),
-                         [](const testing::TestParamInfo<std::tuple<int, int>>& param) {
-                             return std::to_string(std::get<0>(param.param)) + "bit_" +
-                                    std::to_string(std::get<1>(param.param)) + "ch";
-                         });
+                                          testing::Values(1, 2, 3, 16, 60)));
 
 // The last file converted is the one --end names; the frame its end cuts is left out.
 TEST(Cli, EndIndexStopsAfterThatFile) {
@@ -68,11 +64,9 @@ TEST(Cli, EndIndexStopsAfterThatFile) {
 // Usage errors end with 2, tasks that cannot be added or started with 1 and the reason, and
 // analysing only with 0: none of them writes a file.
 TEST(Cli, RunsThatConvertNothing) {
-    struct Case {
-        std::vector<std::string> Args; // "START" and "BASE" stand for the take and an output base
-        int Exit;
-        std::string Says; // on stdout or stderr
-    };
+    // Arguments ("START" and "BASE" stand for the take and an output base), exit code, and what it
+    // says on stdout or stderr.
+    using Case = std::tuple<std::vector<std::string>, int, std::string>;
     std::vector<std::string> tooMany;
     for (int i = 0; i < 31; ++i) {
         tooMany.insert(tooMany.end(), {"START", "BASE" + std::to_string(i)});
@@ -90,17 +84,17 @@ TEST(Cli, RunsThatConvertNothing) {
     };
     TempDir dir;
     const Take take = WriteTake(dir.Path(), 1, 3, 16, 300, {401});
-    for (const Case& test : cases) {
+    for (const auto& [given, exit, says] : cases) {
         std::vector<std::string> args;
-        for (const std::string& arg : test.Args) {
+        for (const std::string& arg : given) {
             args.push_back(arg == "START"            ? take.Paths[0]
                            : arg.starts_with("BASE") ? dir.File("u" + arg.substr(4))
                                                      : arg);
         }
         const Outcome run = RunSplit(args);
         SCOPED_TRACE(run.Out + run.Err);
-        EXPECT_EQ(run.Exit, test.Exit);
-        EXPECT_NE((run.Out + run.Err).find(test.Says), std::string::npos);
+        EXPECT_EQ(run.Exit, exit);
+        EXPECT_TRUE(Says(run.Out + run.Err, says));
         EXPECT_EQ(ListDir(dir.Path()), (std::vector<std::string>{"MKZ01_01.WAV", "MKZ01_02.WAV"}));
     }
 }
@@ -109,29 +103,25 @@ TEST(Cli, RunsThatConvertNothing) {
 // every byte, the task's other outputs are removed, and the next task converts.
 TEST(Cli, OutputsInTheWay) {
     enum Kind { kFile, kLinkToFile, kDanglingLink };
-    struct Case {
-        const char* Base;     // under the output directory
-        const char* InTheWay; // nullptr: nothing
-        Kind What;
-    };
-    const Case cases[] = {{"t", "t_02.wav", kFile},
-                          {"t", "t_03.wav", kLinkToFile},
-                          {"t", "t_02.wav", kDanglingLink},
-                          {"missing/t", nullptr, kFile},
-                          {"file/t", "file", kFile}};
+    // The base under the output directory, what is in the way (nullptr: nothing) and its kind.
+    const std::tuple<const char*, const char*, Kind> cases[] = {{"t", "t_02.wav", kFile},
+                                                                {"t", "t_03.wav", kLinkToFile},
+                                                                {"t", "t_02.wav", kDanglingLink},
+                                                                {"missing/t", nullptr, kFile},
+                                                                {"file/t", "file", kFile}};
     namespace fs = std::filesystem;
-    for (const Case& test : cases) {
+    for (const auto& [base, inTheWay, kind] : cases) {
         TempDir in, out, next;
-        SCOPED_TRACE(test.Base + std::string(" ") + (test.InTheWay ? test.InTheWay : ""));
+        SCOPED_TRACE(base + std::string(" ") + (inTheWay ? inTheWay : ""));
         const Take take = WriteTake(in.Path(), 1, 3, 24, 2000, {3001});
         const Take other = WriteTake(in.Path(), 2, 2, 16, 500);
-        if (test.InTheWay != nullptr) {
-            testtake::WriteFile(out.File(test.What == kFile ? test.InTheWay : "target"),
+        if (inTheWay != nullptr) {
+            testtake::WriteFile(out.File(kind == kFile ? inTheWay : "target"),
                                 testtake::PatternSamples(100, 1, 3, 99));
-            if (test.What != kFile) {
-                fs::create_symlink(out.File("target"), out.File(test.InTheWay));
+            if (kind != kFile) {
+                fs::create_symlink(out.File("target"), out.File(inTheWay));
             }
-            if (test.What == kDanglingLink) {
+            if (kind == kDanglingLink) {
                 fs::remove(out.File("target"));
             }
         }
@@ -146,13 +136,10 @@ TEST(Cli, OutputsInTheWay) {
         const auto before = snapshot();
 
         // A directory as the base names the outputs after the start file.
-        const Outcome run =
-            RunSplit({take.Paths[0], out.File(test.Base), other.Paths[0], next.Path()});
+        const Outcome run = RunSplit({take.Paths[0], out.File(base), other.Paths[0], next.Path()});
 
         EXPECT_EQ(run.Exit, 1);
-        EXPECT_NE(run.Err.find(take.Paths[0] + ": Output file can not be created."),
-                  std::string::npos)
-            << run.Err;
+        EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Output file can not be created."));
         EXPECT_EQ(snapshot(), before);
         EXPECT_TRUE(Holds(next.File("MKZ02_01_01.wav"), other, 0, 1, other.Frames()));
         EXPECT_TRUE(Holds(next.File("MKZ02_01_02.wav"), other, 1, 1, other.Frames()));

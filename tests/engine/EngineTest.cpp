@@ -5,16 +5,10 @@
 #include "Deinterleave.h"
 #include "MorvexWorker.h"
 #include "OutputHeaders.h"
-#include "TempDir.h"
-#include "TestTake.h"
+#include "SplitHarness.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <random>
-#include <sndfile.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -22,39 +16,17 @@
 #include <utility>
 
 using namespace morvex;
-using testtake::Bytes;
+using namespace harness;
 using testtake::SchemeName;
-using testtake::WriteTake;
+using Fmt = testtake::WavFormat;
 
 namespace {
-
-testtake::WavFormat Format(uint16_t channels, uint16_t bits, uint32_t rate = 48000) {
-    return {1, channels, rate, bits};
-}
 
 // Writes a WAV file of `bytes` sample bytes; answers its path.
 std::string Wav(const std::string& path, testtake::WavFormat f, size_t bytes = 8,
                 testtake::WavLayout l = {}) {
     testtake::WriteFile(path, testtake::MakeWav(f, Bytes(bytes, 1), l));
     return path;
-}
-
-void AddTask(CMorvexWorker& worker, int index, const std::string& start, const std::string& base,
-             int type = 0, int format = 0) {
-    ASSERT_EQ(worker.SetStartFile(index, start.c_str()), 0) << start;
-    ASSERT_EQ(worker.SetDestinationBaseFile(index, base.c_str(), index), 1);
-    worker.SetDestinationType(index, type);
-    worker.SetDestinationFormat(index, format);
-}
-
-// Every answer of ConversionStep from the start of a run to its end.
-std::vector<int> RunAll(CMorvexWorker& worker, int count) {
-    std::vector<int> answers;
-    worker.StartConversion(count);
-    do {
-        answers.push_back(worker.ConversionStep());
-    } while (answers.back() != kConvRunOver && answers.size() < 10000);
-    return answers;
 }
 
 // A made directory some 800 bytes deep, for paths at the 1000-byte limit.
@@ -187,23 +159,20 @@ TEST(Kernel, MatchesByteWiseReferenceAfterEveryBlock) {
     }
 }
 
-uint64_t Le(const uint8_t* at, int bytes) {
-    return bytes == 0 ? 0 : Le(at + 1, bytes - 1) << 8 | at[0];
-}
-
 TEST(Header, WavRf64AndCafBytesAtTheBoundaries) {
-    uint8_t h[kWavHeaderBytes + 1];
-    BuildWavHeader({2147483567, 2, 2, 44100}, h); // the file is 2^31 - 1 bytes
-    EXPECT_EQ(std::string(h, h + 4) + std::string(h + 12, h + 16), "RIFFJUNK");
-    EXPECT_EQ(std::tuple(Le(h + 4, 4), Le(h + 76, 4)), std::tuple(2147483639U, 2147483567U));
-    BuildWavHeader({2147483568, 2, 3, 96000}, h);
-    EXPECT_EQ(std::string(h, h + 4) + std::string(h + 12, h + 16), "RF64ds64");
-    EXPECT_EQ(std::tuple(Le(h + 4, 4), Le(h + 20, 8), Le(h + 28, 8), Le(h + 36, 8), Le(h + 76, 4)),
+    Bytes h(kWavHeaderBytes + 1);
+    BuildWavHeader({2147483567, 2, 2, 44100}, h.data()); // the file is 2^31 - 1 bytes
+    EXPECT_TRUE(TagAt(h, 0, "RIFF") && TagAt(h, 12, "JUNK"));
+    EXPECT_EQ(std::tuple(Field(h, 4, 4), Field(h, 76, 4)), std::tuple(2147483639U, 2147483567U));
+    BuildWavHeader({2147483568, 2, 3, 96000}, h.data());
+    EXPECT_TRUE(TagAt(h, 0, "RF64") && TagAt(h, 12, "ds64"));
+    EXPECT_EQ(std::tuple(Field(h, 4, 4), Field(h, 20, 8), Field(h, 28, 8), Field(h, 36, 8),
+                         Field(h, 76, 4)),
               std::tuple(0xFFFFFFFFU, 2147483640U, 2147483568U, 357913928U, 0xFFFFFFFFU));
 
     h[kCafHeaderBytes] = 0xCD; // shows a CAF header running past its 68 bytes
-    BuildCafHeader({0, 1, 3, 48000}, h);
-    EXPECT_EQ(std::string(h, h + kCafHeaderBytes + 1),
+    BuildCafHeader({0, 1, 3, 48000}, h.data());
+    EXPECT_EQ(std::string(h.begin(), h.begin() + kCafHeaderBytes + 1),
               std::string("caff\0\1\0\0desc\0\0\0\0\0\0\0\040"
                           "\100\347\160\0\0\0\0\0" // 48000.0
                           "lpcm\0\0\0\2\0\0\0\3\0\0\0\1\0\0\0\1\0\0\0\030"
@@ -243,9 +212,9 @@ TEST_F(EngineTest, FileHandlerCreateOpenSeekAndRead) {
 
 TEST_F(EngineTest, TaskCanStartAllDoneAndNamesInUse) {
     EXPECT_EQ(std::tuple(worker.CanStart(0), worker.AllDone(0)), std::tuple(false, true));
-    AddTask(worker, 0, Wav(dir.File("a"), Format(2, 16)), dir.File("A.WAV"));
+    AddTask(worker, 0, Wav(dir.File("a"), Fmt{2, 16}), dir.File("A.WAV"));
     EXPECT_EQ(std::string(worker.GetDestinationBaseFile(0)), dir.File("A"));
-    AddTask(worker, 1, Wav(dir.File("b"), Format(7, 16), 28), dir.File("B"));
+    AddTask(worker, 1, Wav(dir.File("b"), Fmt{7, 16}, 28), dir.File("B"));
     std::filesystem::remove(dir.File("b"));
     RunAll(worker, 2);
     ASSERT_EQ(std::tuple(worker.GetEntryState(0), worker.Entry(1).ErrorState),
@@ -272,7 +241,7 @@ TEST_F(EngineTest, TaskCanStartAllDoneAndNamesInUse) {
 
 TEST_F(EngineTest, TaskDeleteEntryMovesLaterTasksDownAndEmptiesTheLastAndMessages) {
     for (int i : {0, 1, 2, 29}) {
-        AddTask(worker, i, Wav(dir.File("take"), Format(2, 16)), dir.File(std::to_string(i)));
+        AddTask(worker, i, Wav(dir.File("take"), Fmt{2, 16}), dir.File(std::to_string(i)));
     }
     EXPECT_EQ(worker.DeleteEntry(0) + worker.DeleteEntry(30) + worker.DeleteEntry(-1), 1);
     for (const auto& [index, name] : {std::pair{0, "1"}, std::pair{1, "2"}, std::pair{28, "29"}}) {
@@ -298,25 +267,20 @@ TEST_F(EngineTest, TaskDeleteEntryMovesLaterTasksDownAndEmptiesTheLastAndMessage
 }
 
 TEST_F(EngineTest, TakeFollowersEndAtAGapOrAFileOfOtherFormatAndAtAHundredFiles) {
-    testtake::WavLayout longerFmt; // only the 16 bytes of the format record are compared
-    longerFmt.fmtExtraBytes = 2;
-    for (int k : {7, 8, 9, 11}) {
-        Wav(dir.File(SchemeName(3, k)), Format(4, 24), 12u * k,
-            k == 8 ? longerFmt : testtake::WavLayout{});
+    for (int k : {7, 8, 9, 11}) { // only the 16 bytes of the format record are compared
+        Wav(dir.File(SchemeName(3, k)), Fmt{4, 24}, 12u * k, {.fmtExtraBytes = k == 8 ? 2U : 0U});
     }
     char name[kMaxPathBytes];
     ASSERT_EQ(worker.SetStartFile(0, dir.File("MKZ03_07.WAV").c_str()), 0);
     const SplitEntryInfo& task = worker.Entry(0);
     EXPECT_EQ(std::tuple(task.MainNumb, task.StartSubNumb, task.SubCount, task.BytesTotal),
               std::tuple(3, 7, 3, int64_t{24 * 12}));
-    testtake::WavFormat otherAverage = Format(4, 24); // a field nothing else reads
-    otherAverage.avgBytesPerSec = 1;
-    Wav(dir.File("MKZ03_09.WAV"), otherAverage, 12);
+    Wav(dir.File("MKZ03_09.WAV"), Fmt{4, 24, 48000, 1}, 12); // a field nothing else reads
     ASSERT_EQ(worker.SetStartFile(1, dir.File("MKZ03_07.WAV").c_str()), 0);
     EXPECT_EQ(worker.Entry(1).SubCount, 2);
 
     for (int k = 0; k <= 100; ++k) {
-        Wav(dir.File(SchemeName(1, k)), Format(1, 8));
+        Wav(dir.File(SchemeName(1, k)), Fmt{1, 8});
     }
     ASSERT_EQ(worker.SetStartFile(0, dir.File(SchemeName(1, 0)).c_str()), 0);
     ASSERT_EQ(worker.SetStartFile(1, dir.File(SchemeName(1, 98)).c_str()), 0);
@@ -330,10 +294,10 @@ TEST_F(EngineTest, TakeStartFileCodesAndAHeaderSearchWithinItsBytes) {
     farData.chunksBeforeData = testtake::Chunk("LIST", Bytes(10240, 'x'));
     padded.trailingBytes = Bytes(8, 0);
     const std::tuple<testtake::WavFormat, size_t, testtake::WavLayout, int> cases[] = {
-        {Format(2, 16), 0, {}, kErrorInputTooSmall},
-        {Format(2, 16), 4, farData, kErrorIncompatibleWav},
-        {Format(0, 16), 0, padded, kErrorIncompatibleWav},
-        {Format(2, 16, 0), 4, {}, kErrorIncompatibleWav}};
+        {Fmt{2, 16}, 0, {}, kErrorInputTooSmall},
+        {Fmt{2, 16}, 4, farData, kErrorIncompatibleWav},
+        {Fmt{0, 16}, 0, padded, kErrorIncompatibleWav},
+        {Fmt{2, 16, 0}, 4, {}, kErrorIncompatibleWav}};
     for (const auto& [format, bytes, layout, code] : cases) {
         EXPECT_EQ(worker.SetStartFile(0, Wav(dir.File("f"), format, bytes, layout).c_str()), code);
     }
@@ -342,11 +306,11 @@ TEST_F(EngineTest, TakeStartFileCodesAndAHeaderSearchWithinItsBytes) {
     // 1000 bytes do not fit with the terminator: refused, never cut to 999.
     const std::string deep = DeepFolder(dir.Path()),
                       path = deep + std::string(1000 - deep.size(), 'e');
-    EXPECT_EQ(worker.SetStartFile(1, Wav(path.substr(0, 999), Format(2, 16)).c_str()), 0);
-    EXPECT_EQ(worker.SetStartFile(1, Wav(path, Format(2, 16)).c_str()), kErrorOpenInput);
+    EXPECT_EQ(worker.SetStartFile(1, Wav(path.substr(0, 999), Fmt{2, 16}).c_str()), 0);
+    EXPECT_EQ(worker.SetStartFile(1, Wav(path, Fmt{2, 16}).c_str()), kErrorOpenInput);
 
     uint8_t* const end = GuardedEnd(64);
-    const Bytes header = testtake::MakeWav(Format(2, 16), {});
+    const Bytes header = testtake::MakeWav(Fmt{2, 16}, {});
     for (unsigned size = 0, offset = 0; size <= 44; ++size) {
         std::copy_n(header.begin(), size, end - size);
         EXPECT_EQ(worker.AnalyseWaveHeader(end - size, size, &offset, 0, 0), size == 44) << size;
@@ -363,17 +327,15 @@ TEST_F(EngineTest, InfoTimeAndSizeTexts) {
     };
     // 360000.9999 s are 100 h; 2^31 s do not fit; then both sides of the WAV limit.
     const std::tuple<testtake::WavFormat, std::vector<uint32_t>, int, std::string> cases[] = {
-        {Format(1, 8, 8000), {2880007999U}, kTypeMono, "100:00:00|2.68 GB per file (RF64), 2.68"},
-        {Format(1, 8, 1), {2147483647U, 1}, kTypeMono, "--:--:--|2.00 GB per file (RF64), 2.00"},
-        {Format(2, 16), {2147483568U}, kTypeAll, "03:06:24|2.00 GB per file, 2.00"},
-        {Format(2, 16), {2147483569U}, kTypeAll, "03:06:24|2.00 GB per file (RF64), 2.00"}};
-    testtake::WavLayout layout;
-    layout.dataSizeFromBody = false;
+        {Fmt{1, 8, 8000}, {2880007999U}, kTypeMono, "100:00:00|2.68 GB per file (RF64), 2.68"},
+        {Fmt{1, 8, 1}, {2147483647U, 1}, kTypeMono, "--:--:--|2.00 GB per file (RF64), 2.00"},
+        {Fmt{2, 16}, {2147483568U}, kTypeAll, "03:06:24|2.00 GB per file, 2.00"},
+        {Fmt{2, 16}, {2147483569U}, kTypeAll, "03:06:24|2.00 GB per file (RF64), 2.00"}};
     for (int i = 0; i < 4; ++i) {
         const auto& [format, sizes, type, expected] = cases[i];
         for (size_t k = 0; k < sizes.size(); ++k) {
-            layout.dataSizeOverride = sizes[k];
-            Wav(dir.File(SchemeName(i, static_cast<int>(k) + 1)), format, 8, layout);
+            Wav(dir.File(SchemeName(i, static_cast<int>(k) + 1)), format, 8,
+                {.dataSize = sizes[k]});
         }
         AddTask(worker, i, dir.File(SchemeName(i, 1)), dir.File(std::to_string(i)), type);
         EXPECT_EQ(text(i, kInfoTime) + "|" + text(i, kInfoSizes), expected + " GB total") << i;
@@ -393,49 +355,23 @@ long Files(const std::string& folder) {
                          [](const fs::directory_entry& entry) { return entry.is_regular_file(); });
 }
 
-// Channels [first, first + count) of every complete frame, in order.
-Bytes Channels(const Bytes& stream, int n, int b, int first, int count) {
-    Bytes channels;
-    for (auto at = stream.begin(); stream.end() - at >= n * b; at += n * b) {
-        channels.insert(channels.end(), at + first * b, at + (first + count) * b);
-    }
-    return channels;
-}
-
-// What libsndfile, an independent reader, makes of an output's header; the bytes behind it.
-std::tuple<int, int, sf_count_t, Bytes> Output(const std::string& path, size_t header) {
-    SF_INFO info{};
-    sf_close(sf_open(path.c_str(), SFM_READ, &info));
-    const Bytes file = testtake::ReadFile(path);
-    return {info.format & ~SF_FORMAT_ENDMASK, info.channels, info.frames,
-            Bytes(file.begin() + static_cast<long>(std::min(header, file.size())), file.end())};
-}
-
 TEST_F(EngineTest, ConversionStepsContainersFramesCutAcrossFilesAndEightBitCaf) {
     EXPECT_EQ(worker.ConversionStep(), kConvIdle);
-    Bytes stream = testtake::PatternSamples(101, 3, 2);
-    stream.resize(100 * 6 + 5);
-    const Bytes eight = testtake::PatternSamples(40, 2, 1);
-    const auto twelve = WriteTake(dir.Path(), 0, 1, Format(3, 12), stream, {181, 425})[0];
-    AddTask(worker, 0, twelve, dir.File("mono"), kTypeMono, kFormatWav);
-    AddTask(worker, 1, twelve, dir.File("all"), kTypeAll, kFormatCaf);
-    AddTask(worker, 2, WriteTake(dir.Path(), 1, 1, Format(2, 8), eight, {33})[0], dir.File("eight"),
-            kTypeAll, kFormatCaf);
+    const Take twelve = WriteTake(dir.Path(), 0, 3, 12, 100, {181, 425}, 5);
+    const Take eight = WriteTake(dir.Path(), 1, 2, 8, 40, {33});
+    AddTask(worker, 0, twelve.Paths[0], dir.File("mono"), kTypeMono, kFormatWav);
+    AddTask(worker, 1, twelve.Paths[0], dir.File("all"), kTypeAll, kFormatCaf);
+    AddTask(worker, 2, eight.Paths[0], dir.File("eight"), kTypeAll, kFormatCaf);
     EXPECT_EQ(RunAll(worker, 3),
               (std::vector<int>{1, 3, 3, 3, 4, 5, 1, 3, 3, 3, 4, 5, 1, 3, 3, 4, 5, 6}));
     EXPECT_EQ(RunAll(worker, 3), std::vector<int>{kConvRunOver}); // done tasks are skipped
 
+    // Headers, bytes (8-bit samples signed in CAF) and what libsndfile reads.
     for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ(
-            Output(dir.File("mono_0" + std::to_string(c + 1) + ".wav"), 80),
-            std::tuple(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 100, Channels(stream, 3, 2, c, 1)));
+        EXPECT_TRUE(Holds(OutputName(dir.File("mono"), c, false), twelve, c, 1, 100));
     }
-    EXPECT_EQ(Output(dir.File("all_01.caf"), 68),
-              std::tuple(SF_FORMAT_CAF | SF_FORMAT_PCM_16, 3, 100, Channels(stream, 3, 2, 0, 3)));
-    Bytes flipped = eight;
-    std::for_each(flipped.begin(), flipped.end(), [](uint8_t& sample) { sample ^= 0x80; });
-    EXPECT_EQ(Output(dir.File("eight_01.caf"), 68),
-              std::tuple(SF_FORMAT_CAF | SF_FORMAT_PCM_S8, 2, 40, flipped));
+    EXPECT_TRUE(Holds(dir.File("all_01.caf"), twelve, 0, 3, 100));
+    EXPECT_TRUE(Holds(dir.File("eight_01.caf"), eight, 0, 2, 40));
     EXPECT_EQ(Files(dir.Path()), 5 + 5);
 }
 
@@ -452,7 +388,7 @@ TEST_F(EngineTest, ConversionTasksRefusedAtTheStartCreateNothing) {
         {fits, kTypeMono, kFormatWav, 1}};
     for (int i = 0; i < 5; ++i) {
         const auto& [base, type, format, n] = tasks[i];
-        const auto take = WriteTake(dir.Path(), i, 1, Format(n, 16), Bytes(n * 20u, 1), {})[0];
+        const auto take = WriteTake(dir.Path(), i, n, 16, 10).Paths[0];
         AddTask(worker, i, take, base, type, format);
         if (i < 4) {
             std::filesystem::remove(take); // a refused task never opens its take
@@ -471,7 +407,7 @@ TEST_F(EngineTest, ConversionTasksRefusedAtTheStartCreateNothing) {
 TEST_F(EngineTest, ConversionFollowerHeaderIsNeverFoundInAnEarlierBlock) {
     Bytes stream = testtake::PatternSamples(300, 4, 2);
     std::copy_n("data", 4, stream.begin() + 4);
-    const auto files = WriteTake(dir.Path(), 0, 1, Format(4, 16), stream, {1000});
+    const auto files = testtake::WriteTake(dir.Path(), 0, 1, Fmt{4, 16}, stream, {1000});
     AddTask(worker, 0, files[0], dir.File("out"));
     Bytes cut = testtake::ReadFile(files[1]);
     cut.resize(36);

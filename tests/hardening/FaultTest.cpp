@@ -8,6 +8,7 @@
 #include <functional>
 
 using namespace harness;
+using namespace morvex;
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,9 +28,7 @@ TEST(Faults, DiskFullFailsTheTaskAndTheNextOneConverts) {
     ASSERT_EQ(run.Signal, 0);
     EXPECT_EQ(run.Exit, 1);
     for (const Take* failed : {&a, &b}) {
-        EXPECT_NE(run.Err.find(failed->Paths[0] + ": Output file can not be written."),
-                  std::string::npos)
-            << run.Err;
+        EXPECT_TRUE(Says(run.Err, failed->Paths[0] + ": Output file can not be written."));
     }
     EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"c_01.wav", "c_02.wav", "c_03.wav"}));
     for (int channel = 0; channel < 3; ++channel) {
@@ -37,115 +36,88 @@ TEST(Faults, DiskFullFailsTheTaskAndTheNextOneConverts) {
     }
 }
 
-struct Interruption {
-    int Signal;
-    const char* Type;
-    const char* Format;
-    int Channels, Bits;
-};
-
-class Interrupted : public testing::TestWithParam<Interruption> {};
+// The signal, type, format, channels and bits.
+class Interrupted
+    : public testing::TestWithParam<std::tuple<int, const char*, const char*, int, int>> {};
 
 // A signal in the middle of a task. Stopped, the run exits with 128 + signal and deletes the
 // task's outputs; killed, it leaves outputs that readers open as the audio written so far.
 TEST_P(Interrupted, RunningTaskLeavesNothingMisleading) {
-    const Interruption& test = GetParam();
-    const bool caf = test.Format[0] == 'c';
+    const auto [signal, type, format, channels, bits] = GetParam();
+    const bool caf = format[0] == 'c';
     TempDir in, out;
     // 48 MiB in three files, a dozen source blocks: the signal comes after the first.
-    const Take big = WriteTake(in.Path(), 2, test.Channels, test.Bits,
-                               (48U << 20) / (test.Channels * ((test.Bits + 7) / 8)),
-                               {(16U << 20) + 1, (32U << 20) + 3});
+    const Take big =
+        WriteTake(in.Path(), 2, channels, bits, (48U << 20) / (channels * ((bits + 7) / 8)),
+                  {(16U << 20) + 1, (32U << 20) + 3});
     std::vector<Bytes> sources;
     for (const std::string& path : big.Paths) {
         sources.push_back(testtake::ReadFile(path));
     }
 
     // Until the last output has data: the first is then written, the last may be in the middle.
-    const int perFile = test.Type[0] == 'm' ? 1 : test.Type[0] == 'p' ? 2 : test.Channels;
-    const std::string last = OutputName(out.File("big"), test.Channels - perFile, caf);
-    const Outcome run = RunSplit(
-        {"-t", test.Type, "-f", test.Format, big.Paths[0], out.File("big")}, 0, [&](pid_t pid) {
+    const int perFile = type[0] == 'm' ? 1 : type[0] == 'p' ? 2 : channels;
+    const std::string last = OutputName(out.File("big"), channels - perFile, caf);
+    const Outcome run =
+        RunSplit({"-t", type, "-f", format, big.Paths[0], out.File("big")}, 0, [&](pid_t pid) {
             for (int i = 0; i < 600000 && (!fs::exists(last) || fs::file_size(last) <= 80); ++i) {
                 ::usleep(100);
             }
-            ::kill(pid, test.Signal);
+            ::kill(pid, signal);
         });
 
     for (size_t i = 0; i < sources.size(); ++i) {
         EXPECT_TRUE(testtake::ReadFile(big.Paths[i]) == sources[i]) << big.Paths[i];
     }
-    if (test.Signal != SIGKILL) {
-        EXPECT_EQ(run.Exit, 128 + test.Signal) << run.Err;
-        EXPECT_NE(run.Err.find(big.Paths[0] + ": stopped; its output files were deleted"),
-                  std::string::npos)
-            << run.Err;
+    if (signal != SIGKILL) {
+        EXPECT_EQ(run.Exit, 128 + signal) << run.Err;
+        EXPECT_TRUE(Says(run.Err, big.Paths[0] + ": stopped; its output files were deleted"));
         EXPECT_TRUE(ListDir(out.Path()).empty());
         return;
     }
     ASSERT_EQ(run.Signal, SIGKILL) << "the run ended before the kill";
-    for (int first = 0; first < test.Channels; first += perFile) {
+    for (int first = 0; first < channels; first += perFile) {
         EXPECT_TRUE(Holds(OutputName(out.File("big"), first, caf), big, first, perFile));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, Interrupted,
-                         testing::Values(Interruption{SIGINT, "mono", "wav", 2, 16},
-                                         Interruption{SIGTERM, "pairs", "caf", 4, 24},
-                                         Interruption{SIGKILL, "mono", "wav", 2, 16},
-                                         Interruption{SIGKILL, "all", "wav", 3, 24},
-                                         Interruption{SIGKILL, "all", "caf", 3, 8}));
-
-void AddTask(CMorvexWorker& worker, int index, const std::string& start, const std::string& base,
-             int type, int format) {
-    ASSERT_EQ(worker.SetStartFile(index, start.c_str()), 0) << start;
-    ASSERT_EQ(worker.SetDestinationBaseFile(index, base.c_str(), index + 1), 1);
-    worker.SetDestinationType(index, type);
-    worker.SetDestinationFormat(index, format);
-}
-
-void RunAll(CMorvexWorker& worker, int count) {
-    worker.StartConversion(count);
-    for (int i = 0; i < 100000 && worker.ConversionStep() != morvex::kConvRunOver; ++i) {
-    }
-}
+                         testing::Values(std::tuple(SIGINT, "mono", "wav", 2, 16),
+                                         std::tuple(SIGTERM, "pairs", "caf", 4, 24),
+                                         std::tuple(SIGKILL, "mono", "wav", 2, 16),
+                                         std::tuple(SIGKILL, "all", "wav", 3, 24),
+                                         std::tuple(SIGKILL, "all", "caf", 3, 8)));
 
 // A take changed on disk after it was added fails with the code of what changed and leaves no
 // output; the next task converts.
 TEST(Faults, TakeChangedAfterAdding) {
-    struct Case {
-        const char* Name;
-        size_t File; // 0 the start file, 1 a follower
-        std::function<void(const std::string& path)> Change;
-        int Error;
-    };
-    testtake::WavFormat otherRate;
-    otherRate.sampleRate = 44100;
     const auto write = [](const Bytes& bytes) {
         return [bytes](const std::string& path) { testtake::WriteFile(path, bytes); };
     };
     const auto remove = [](const std::string& path) { fs::remove(path); };
-    const std::vector<Case> cases = {
-        {"follower removed", 1, remove, morvex::kErrorInputRead},
-        {"follower too short", 1, [](const std::string& p) { fs::resize_file(p, 30); },
-         morvex::kErrorInputRead},
-        {"follower of another rate", 1, write(testtake::MakeWav(otherRate, Bytes(400, 1))),
-         morvex::kErrorFollowerFormat},
-        {"follower no longer a WAV", 1, write(Bytes(200, 0x5a)), morvex::kErrorFollowerFormat},
-        {"start file removed", 0, remove, morvex::kErrorInputRead},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.Name);
+    // What changed, in the start file (0) or a follower (1), how, and the error it gives.
+    const std::vector<std::tuple<const char*, size_t, std::function<void(const std::string&)>, int>>
+        cases = {
+            {"follower removed", 1, remove, kErrorInputRead},
+            {"follower too short", 1, [](const std::string& p) { fs::resize_file(p, 30); },
+             kErrorInputRead},
+            {"follower of another rate", 1, write(testtake::MakeWav({2, 16, 44100}, Bytes(400, 1))),
+             kErrorFollowerFormat},
+            {"follower no longer a WAV", 1, write(Bytes(200, 0x5a)), kErrorFollowerFormat},
+            {"start file removed", 0, remove, kErrorInputRead},
+        };
+    for (const auto& [name, file, change, error] : cases) {
+        SCOPED_TRACE(name);
         TempDir in, out;
         const Take take = WriteTake(in.Path(), 1, 2, 16, 3000, {4001, 8003});
         const Take good = WriteTake(in.Path(), 2, 2, 16, 500);
         CMorvexWorker worker;
-        AddTask(worker, 0, take.Paths[0], out.File("t"), morvex::kTypeMono, morvex::kFormatWav);
-        AddTask(worker, 1, good.Paths[0], out.File("g"), morvex::kTypePairs, morvex::kFormatCaf);
-        test.Change(take.Paths[test.File]);
+        AddTask(worker, 0, take.Paths[0], out.File("t"), kTypeMono, kFormatWav);
+        AddTask(worker, 1, good.Paths[0], out.File("g"), kTypePairs, kFormatCaf);
+        change(take.Paths[file]);
         RunAll(worker, 2);
-        EXPECT_EQ(worker.Entry(0).ErrorState, test.Error);
-        EXPECT_EQ(worker.GetEntryState(0), morvex::kStateFailed);
+        EXPECT_EQ(worker.Entry(0).ErrorState, error);
+        EXPECT_EQ(worker.GetEntryState(0), kStateFailed);
         EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{"g_01.caf"});
         EXPECT_TRUE(Holds(out.File("g_01.caf"), good, 0, 2, good.Frames()));
     }
@@ -159,19 +131,19 @@ TEST(Faults, StopInEveryState) {
     TempDir in;
     const Take first = WriteTake(in.Path(), 1, 2, 16, 1000);
     const Take take = WriteTake(in.Path(), 2, 2, 24, 1200000, {2400001, 4800002});
-    const std::pair<int, int> stops[] = {{morvex::kConvStartTask, 1}, // state, its n-th answer
-                                         {morvex::kConvConvert, 1},
-                                         {morvex::kConvConvert, 2},
-                                         {morvex::kConvFinishTask, 1},
-                                         {morvex::kConvNextTask, 1}};
+    const std::pair<int, int> stops[] = {{kConvStartTask, 1}, // state, its n-th answer
+                                         {kConvConvert, 1},
+                                         {kConvConvert, 2},
+                                         {kConvFinishTask, 1},
+                                         {kConvNextTask, 1}};
     for (const auto& [state, occurrence] : stops) {
         SCOPED_TRACE("state " + std::to_string(state) + " #" + std::to_string(occurrence));
         TempDir out;
         CMorvexWorker worker;
-        AddTask(worker, 0, first.Paths[0], out.File("a"), morvex::kTypeAll, morvex::kFormatWav);
-        AddTask(worker, 1, take.Paths[0], out.File("b"), morvex::kTypeMono, morvex::kFormatCaf);
+        AddTask(worker, 0, first.Paths[0], out.File("a"), kTypeAll, kFormatWav);
+        AddTask(worker, 1, take.Paths[0], out.File("b"), kTypeMono, kFormatCaf);
         worker.StartConversion(2);
-        for (int seen = 0, answer = 0; answer != morvex::kConvRunOver;) {
+        for (int seen = 0, answer = 0; answer != kConvRunOver;) {
             answer = worker.ConversionStep();
             int entry = -1;
             worker.GetConversionInfo(nullptr, &entry);
@@ -180,9 +152,9 @@ TEST(Faults, StopInEveryState) {
                 break;
             }
         }
-        EXPECT_EQ(worker.ConversionStep(), morvex::kConvRunOver);
+        EXPECT_EQ(worker.ConversionStep(), kConvRunOver);
         EXPECT_EQ(worker.Entry(1).ErrorState, 0);
-        const bool done = state == morvex::kConvNextTask;
+        const bool done = state == kConvNextTask;
         EXPECT_EQ(worker.Entry(1).fConversionDone, done);
         EXPECT_EQ(ListDir(out.Path()),
                   (done ? std::vector<std::string>{"a_01.wav", "b_01.caf", "b_02.caf"}

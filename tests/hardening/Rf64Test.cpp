@@ -27,13 +27,8 @@ TEST(Rf64, OutputPast2GiBIsRf64AndReadsBack) {
     TempDir dir; // removes the big files however the test ends; needs about 2 GiB free
 
     // A header declaring the whole data chunk, then a sparse file with marks at both ends.
-    testtake::WavFormat format;
-    format.channels = 1;
-    testtake::WavLayout layout;
-    layout.dataSizeFromBody = false;
-    layout.dataSizeOverride = static_cast<uint32_t>(kDataBytes);
     const std::string source = dir.File("big.wav");
-    testtake::WriteFile(source, testtake::MakeWav(format, {}, layout));
+    testtake::WriteFile(source, testtake::MakeWav({1, 16}, {}, {.dataSize = uint32_t{kDataBytes}}));
     const Bytes head = testtake::PatternSamples(kMarkBytes / 2, 1, 2, 1);
     const Bytes tail = testtake::PatternSamples(kMarkBytes / 2, 1, 2, 2);
     const int fd = ::open(source.c_str(), O_WRONLY);
@@ -52,11 +47,10 @@ TEST(Rf64, OutputPast2GiBIsRf64AndReadsBack) {
     EXPECT_TRUE(TagAt(header, 0, "RF64") && TagAt(header, 8, "WAVE") && TagAt(header, 12, "ds64") &&
                 TagAt(header, 72, "data") && Field(header, 4, 4) == 0xFFFFFFFFU &&
                 Field(header, 76, 4) == 0xFFFFFFFFU);
-    EXPECT_EQ(Field(header, 16, 4), 28U);
-    EXPECT_EQ(Field(header, 20, 8), kDataBytes + 72); // RIFF size
-    EXPECT_EQ(Field(header, 28, 8), kDataBytes);      // data size
-    EXPECT_EQ(Field(header, 36, 8), kDataBytes / 2);  // frames
-    EXPECT_EQ(Field(header, 44, 4), 0U);              // table length
+    // ds64: its size, RIFF size, data size, frames, table length.
+    EXPECT_EQ(std::tuple(Field(header, 16, 4), Field(header, 20, 8), Field(header, 28, 8),
+                         Field(header, 36, 8), Field(header, 44, 4)),
+              std::tuple(28U, kDataBytes + 72, kDataBytes, kDataBytes / 2, 0U));
     EXPECT_EQ(ReadAt(output, 80, kMarkBytes), head);
     EXPECT_EQ(ReadAt(output, 80 + kDataBytes - kMarkBytes, kMarkBytes + 1), tail);
 

@@ -1,8 +1,9 @@
 #pragma once
 
-// Shared by the command-line and hardening suites: takes whose sample stream the test keeps,
-// checks of outputs against it, and morvex-split run as a child process. Users of the process
-// part define MORVEX_SPLIT_PATH.
+// Shared by the GoogleTest suites: takes whose sample stream the test keeps, checks of outputs
+// against it, tasks added to a worker, and morvex-split run as a child process (for suites that
+// define MORVEX_SPLIT_PATH).
+#include "MorvexWorker.h"
 #include "TempDir.h"
 #include "TestTake.h"
 
@@ -86,6 +87,29 @@ inline bool TagAt(const Bytes& b, size_t at, const char* tag) {
     return b.size() >= at + 4 && std::equal(tag, tag + 4, b.begin() + static_cast<long>(at));
 }
 
+inline testing::AssertionResult Says(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos ? testing::AssertionSuccess()
+                                                : testing::AssertionFailure() << text;
+}
+
+inline void AddTask(CMorvexWorker& worker, int index, const std::string& start,
+                    const std::string& base, int type = 0, int format = 0) {
+    ASSERT_EQ(worker.SetStartFile(index, start.c_str()), 0) << start;
+    ASSERT_EQ(worker.SetDestinationBaseFile(index, base.c_str(), index), 1);
+    worker.SetDestinationType(index, type);
+    worker.SetDestinationFormat(index, format);
+}
+
+// Every answer of ConversionStep from the start of a run to its end.
+inline std::vector<int> RunAll(CMorvexWorker& worker, int count) {
+    std::vector<int> answers;
+    worker.StartConversion(count);
+    do {
+        answers.push_back(worker.ConversionStep());
+    } while (answers.back() != morvex::kConvRunOver && answers.size() < 100000);
+    return answers;
+}
+
 // The output holds exactly the first `frames` frames of channels [first, first + count): header
 // sizes, bytes (8-bit samples signed in CAF) and what libsndfile reads. Without `frames` it is an
 // output of a killed run: empty and opened by no reader, or a provisional header (sizes "unknown")
@@ -99,11 +123,10 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
     SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
     const bool opened = sound != nullptr;
     std::vector<int> read(opened ? static_cast<size_t>(info.frames * info.channels) : 0);
-    if (opened) {
-        read.resize(
-            static_cast<size_t>(sf_readf_int(sound, read.data(), info.frames) * info.channels));
-        sf_close(sound);
-    }
+    read.resize(
+        opened ? static_cast<size_t>(sf_readf_int(sound, read.data(), info.frames) * info.channels)
+               : 0);
+    sf_close(sound);
     bool ffmpegOk = true;
     const std::vector<int> decoded = frames ? std::vector<int>{} : DecodeWithFfmpeg(path, ffmpegOk);
     if (!frames && file.empty()) {
@@ -151,6 +174,7 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
     return testing::AssertionSuccess();
 }
 
+#ifdef MORVEX_SPLIT_PATH
 struct Outcome {
     int Exit = -1;  // -1 when killed by a signal
     int Signal = 0; // the signal that killed it
@@ -191,5 +215,7 @@ inline Outcome RunSplit(const std::vector<std::string>& args, rlim_t fileLimit =
             WIFSIGNALED(status) ? WTERMSIG(status) : 0, std::string(o.begin(), o.end()),
             std::string(e.begin(), e.end())};
 }
+
+#endif
 
 } // namespace harness

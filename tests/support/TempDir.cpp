@@ -3,18 +3,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/morvex-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed for " + pattern);
+    m_Path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/morvex-test-XXXXXX";
+    if (::mkdtemp(m_Path.data()) == nullptr) { // a std::string's bytes are writable since C++17
+        throw std::runtime_error("mkdtemp failed for " + m_Path);
     }
-    m_Path = buffer.data();
 }
 
 TempDir::~TempDir() {

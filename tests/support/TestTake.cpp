@@ -9,65 +9,45 @@ namespace testtake {
 
 namespace {
 
-void PutTag(Bytes& out, const char tag[4]) {
-    out.insert(out.end(), tag, tag + 4);
-}
-
-void PutLe(Bytes& out, uint32_t v, int bytes) {
+Bytes Le(uint32_t v, int bytes) {
+    Bytes out;
     for (int i = 0; i < bytes; ++i) {
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
+    return out;
 }
 
-void Append(Bytes& out, const Bytes& more) {
-    out.insert(out.end(), more.begin(), more.end());
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+Bytes Tag(const char tag[4]) {
+    return Bytes(tag, tag + 4);
 }
 
 } // namespace
 
 Bytes Chunk(const char tag[4], const Bytes& body) {
-    Bytes out;
-    PutTag(out, tag);
-    PutLe(out, static_cast<uint32_t>(body.size()), 4);
-    Append(out, body);
-    if (body.size() % 2 != 0) {
-        out.push_back(0);
-    }
+    Bytes out = Cat({Tag(tag), Le(static_cast<uint32_t>(body.size()), 4), body});
+    out.resize(out.size() + body.size() % 2); // padded to even length
     return out;
 }
 
-Bytes MakeWav(const WavFormat& format, const Bytes& sampleData, const WavLayout& layout) {
-    const uint16_t blockAlign =
-        format.blockAlign != 0 ? format.blockAlign : static_cast<uint16_t>(format.FrameBytes());
-    const uint32_t avgBytes =
-        format.avgBytesPerSec != 0 ? format.avgBytesPerSec : format.sampleRate * blockAlign;
-
-    Bytes body; // everything after "RIFF" size
-    PutTag(body, "WAVE");
-    Append(body, layout.chunksBeforeFmt);
-    PutTag(body, "fmt ");
-    PutLe(body, 16 + layout.fmtExtraBytes, 4);
-    PutLe(body, static_cast<uint16_t>(format.formatTag), 2);
-    PutLe(body, format.channels, 2);
-    PutLe(body, format.sampleRate, 4);
-    PutLe(body, avgBytes, 4);
-    PutLe(body, blockAlign, 2);
-    PutLe(body, format.bitsPerSample, 2);
-    body.insert(body.end(), layout.fmtExtraBytes, 0);
-    Append(body, layout.chunksBeforeData);
-    PutTag(body, "data");
-    PutLe(body,
-          layout.dataSizeFromBody ? static_cast<uint32_t>(sampleData.size())
-                                  : layout.dataSizeOverride,
-          4);
-    Append(body, sampleData);
-    Append(body, layout.trailingBytes);
-
-    Bytes out = layout.leadingBytes;
-    PutTag(out, "RIFF");
-    PutLe(out, static_cast<uint32_t>(body.size()), 4);
-    Append(out, body);
-    return out;
+Bytes MakeWav(const WavFormat& f, const Bytes& sampleData, const WavLayout& layout) {
+    const auto align = static_cast<uint32_t>(f.FrameBytes());
+    const Bytes fmt = Cat({Le(1, 2), Le(f.channels, 2), Le(f.sampleRate, 4),
+                           Le(f.avgBytesPerSec != 0 ? f.avgBytesPerSec : f.sampleRate * align, 4),
+                           Le(align, 2), Le(f.bitsPerSample, 2), Bytes(layout.fmtExtraBytes, 0)});
+    // The data chunk is not padded: what follows it is read as audio.
+    const Bytes body =
+        Cat({Tag("WAVE"), Chunk("fmt ", fmt), layout.chunksBeforeData, Tag("data"),
+             Le(layout.dataSize.value_or(static_cast<uint32_t>(sampleData.size())), 4), sampleData,
+             layout.trailingBytes});
+    return Cat({Tag("RIFF"), Le(static_cast<uint32_t>(body.size()), 4), body});
 }
 
 Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t seed) {
@@ -80,16 +60,12 @@ Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t
             v ^= v >> 13;
             v *= 0x5bd1e995U;
             v ^= v >> 15;
-            PutLe(out, v, bytesPerSample);
+            for (int i = 0; i < bytesPerSample; ++i) {
+                out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+            }
         }
     }
     return out;
-}
-
-Bytes SampleAt(const Bytes& data, int channels, int bytesPerSample, uint64_t frame, int channel) {
-    const size_t at = (static_cast<size_t>(frame) * channels + channel) * bytesPerSample;
-    return Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
-                 data.begin() + static_cast<std::ptrdiff_t>(at + bytesPerSample));
 }
 
 std::string SchemeName(int take, int fileNumber) {

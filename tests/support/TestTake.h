@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,26 +12,20 @@ namespace testtake {
 using Bytes = std::vector<uint8_t>;
 
 struct WavFormat {
-    int16_t formatTag = 1;
     uint16_t channels = 2;
-    uint32_t sampleRate = 48000;
     uint16_t bitsPerSample = 16;
-    // Overrides for the derived fields; 0 means "compute from the others".
-    uint32_t avgBytesPerSec = 0;
-    uint16_t blockAlign = 0;
+    uint32_t sampleRate = 48000;
+    uint32_t avgBytesPerSec = 0; // 0: derived from the others
 
     int BytesPerSample() const { return (bitsPerSample + 7) / 8; }
     int FrameBytes() const { return BytesPerSample() * channels; }
 };
 
 struct WavLayout {
-    Bytes chunksBeforeFmt;      // whole chunks (tag, size, body) between "WAVE" and "fmt "
-    Bytes chunksBeforeData;     // whole chunks between "fmt " and "data"
-    uint32_t fmtExtraBytes = 0; // body bytes of "fmt " beyond its 16
-    bool dataSizeFromBody = true;
-    uint32_t dataSizeOverride = 0; // used when dataSizeFromBody is false
-    Bytes trailingBytes; // bytes after the data chunk (a chunk the copy will take as audio)
-    Bytes leadingBytes;  // bytes before "RIFF" (multiples of 12 keep the file findable)
+    Bytes chunksBeforeData{};           // whole chunks (tag, size, body) between "fmt " and "data"
+    uint32_t fmtExtraBytes = 0;         // body bytes of "fmt " beyond its 16
+    std::optional<uint32_t> dataSize{}; // declared in the data chunk; unset: the body's size
+    Bytes trailingBytes{}; // bytes after the data chunk (a chunk the copy will take as audio)
 };
 
 // A whole chunk: tag, little-endian size and body, padded to even length.
@@ -42,9 +37,6 @@ Bytes MakeWav(const WavFormat& format, const Bytes& sampleData, const WavLayout&
 // Sample data of `frames` frames: sample (frame f, channel c) is a value derived from f, c and
 // the seed, little-endian in `bytesPerSample` bytes, so a shifted channel or frame shows.
 Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t seed = 1);
-
-// The sample of channel `channel` of frame `frame` in interleaved data.
-Bytes SampleAt(const Bytes& data, int channels, int bytesPerSample, uint64_t frame, int channel);
 
 // "MKZ%02d_%02d.WAV".
 std::string SchemeName(int take, int fileNumber);
