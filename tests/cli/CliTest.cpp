@@ -47,9 +47,15 @@ TEST_P(Interop, EveryOutputHoldsItsChannelsOfEveryCompleteFrame) {
     }
 }
 
+std::string InteropName(const testing::TestParamInfo<Interop::ParamType>& param) {
+    return std::to_string(std::get<0>(param.param)) + "bit_" +
+           std::to_string(std::get<1>(param.param)) + "ch";
+}
+
 INSTANTIATE_TEST_SUITE_P(Cli, Interop,
                          testing::Combine(testing::Values(8, 12, 16, 24, 32),
-                                          testing::Values(1, 2, 3, 16, 60)));
+                                          testing::Values(1, 2, 3, 16, 60)),
+                         InteropName);
 
 // The last file converted is the one --end names; the frame its end cuts is left out.
 TEST(Cli, EndIndexStopsAfterThatFile) {

@@ -38,7 +38,7 @@ TEST(Faults, DiskFullFailsTheTaskAndTheNextOneConverts) {
 
 // The signal, type, format, channels and bits.
 class Interrupted
-    : public testing::TestWithParam<std::tuple<int, const char*, const char*, int, int>> {};
+    : public testing::TestWithParam<std::tuple<int, std::string, std::string, int, int>> {};
 
 // A signal in the middle of a task. Stopped, the run exits with 128 + signal and deletes the
 // task's outputs; killed, it leaves outputs that readers open as the audio written so far.
@@ -81,12 +81,19 @@ TEST_P(Interrupted, RunningTaskLeavesNothingMisleading) {
     }
 }
 
+std::string InterruptedName(const testing::TestParamInfo<Interrupted::ParamType>& param) {
+    const auto& [signal, type, format, channels, bits] = param.param;
+    return std::string(sigabbrev_np(signal)) + "_" + type + "_" + format + "_" +
+           std::to_string(channels) + "ch_" + std::to_string(bits) + "bit";
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, Interrupted,
-                         testing::Values(std::tuple(SIGINT, "mono", "wav", 2, 16),
-                                         std::tuple(SIGTERM, "pairs", "caf", 4, 24),
-                                         std::tuple(SIGKILL, "mono", "wav", 2, 16),
-                                         std::tuple(SIGKILL, "all", "wav", 3, 24),
-                                         std::tuple(SIGKILL, "all", "caf", 3, 8)));
+                         testing::Values(Interrupted::ParamType(SIGINT, "mono", "wav", 2, 16),
+                                         Interrupted::ParamType(SIGTERM, "pairs", "caf", 4, 24),
+                                         Interrupted::ParamType(SIGKILL, "mono", "wav", 2, 16),
+                                         Interrupted::ParamType(SIGKILL, "all", "wav", 3, 24),
+                                         Interrupted::ParamType(SIGKILL, "all", "caf", 3, 8)),
+                         InterruptedName);
 
 // A take changed on disk after it was added fails with the code of what changed and leaves no
 // output; the next task converts.
