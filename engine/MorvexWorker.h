@@ -158,7 +158,6 @@ private:
     int StepFinishTask();
     int StepNextTask();
     int FailTask(int code);
-    bool ComposeOutputNames(const SplitEntryInfo& entry);
     bool CreateOutputs();
     void PrepareHeaderSpace();
     void PrepareSourceBlock();
