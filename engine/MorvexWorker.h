@@ -11,6 +11,8 @@ inline constexpr int kMaxPathBytes = 1000; // terminator included
 inline constexpr int kMaxChannels = 60;
 inline constexpr int kMaxTakeFiles = 100;
 inline constexpr int kInfoTextBytes = 200;
+// Notes that name a file: its name (at most 255 bytes) and a reason.
+inline constexpr int kNoteTextBytes = 512;
 inline constexpr uint32_t kHeaderScanBytes = 10240;
 inline constexpr uint32_t kMinFileBytes = 45;
 inline constexpr uint32_t kSourceBufferBytes = 4194304;
@@ -98,6 +100,13 @@ struct SplitEntryInfo {
     uint32_t SampleRate;
     bool fConversionDone;
     int ErrorState;
+    // Bytes at the start file's data that finish a frame begun in the take's earlier files.
+    uint32_t FrameSkipBytes;
+    // Why the file after the take's last one is not part of it, or why the frame phase of a take
+    // started from a later file is unknown; empty when there is nothing to tell.
+    char TakeWarning[morvex::kNoteTextBytes];
+    // The file and the system's reason behind ErrorState, when there is one.
+    char FailureDetail[morvex::kNoteTextBytes];
 };
 
 // The splitting engine: the task table, the analysis of takes, the conversion state machine and
@@ -141,6 +150,19 @@ public:
 
     // Texts.
     void GetInfoStrings(int entry, int kind, char* out) const;
+
+    // Details for the front ends, beside the fixed texts above. Each writes into a buffer of
+    // kNoteTextBytes and answers false (writing "") when there is nothing to tell.
+    // What the user should know about the take of task `index` (see SplitEntryInfo::TakeWarning).
+    bool GetTakeWarning(int index, char* text) const;
+    // The file and the system's reason behind the task's error code.
+    bool GetFailureDetail(int index, char* text) const;
+    // Why the last SetStartFile refused its file: the format's fault or the system's reason.
+    bool GetAddFailureDetail(char* text) const;
+    // Outputs of the last failed or stopped task that are still there because deleting them
+    // failed. Valid until the next task starts.
+    int GetLeftOverCount() const;
+    const char* GetLeftOverOutput(int n) const;
 
     // Read-only view of a task record, for tests and front ends.
     const SplitEntryInfo& Entry(int index) const { return m_Entries[index]; }
@@ -188,4 +210,8 @@ private:
     int m_ChannelPoint;
     int m_SampleOffset;
     uint64_t m_DestTotalBytes;
+
+    // Beyond the conversion state: details for the front ends.
+    char m_AddFailureDetail[morvex::kNoteTextBytes];
+    bool m_DestLeftOver[morvex::kMaxChannels]; // deleting the slot's output failed
 };

@@ -2,6 +2,9 @@
 // whatever a conversion holds.
 #include "MorvexWorker.h"
 
+#include <algorithm>
+#include <iterator>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -54,7 +57,7 @@ CMorvexWorker::CMorvexWorker()
       m_SourceFileRef(0), m_SendFileRefs{}, m_DestFileNames{},
       m_pSourceBuffer(nullptr), m_pDestinationBuffers{}, m_SourceDataCount(0), m_SourceDataPoint(0),
       m_SourceChannels(0), m_BytesPerSample(0), m_DestDataPoint(0), m_ChannelPoint(0),
-      m_SampleOffset(0), m_DestTotalBytes(0) {
+      m_SampleOffset(0), m_DestTotalBytes(0), m_AddFailureDetail{}, m_DestLeftOver{} {
     std::memset(m_Entries, 0, sizeof m_Entries);
 }
 
@@ -203,4 +206,42 @@ int CMorvexWorker::DeleteEntry(int index) {
     }
     std::memset(&m_Entries[kMaxEntries - 1], 0, sizeof(SplitEntryInfo));
     return 1;
+}
+
+namespace {
+
+bool CopyNote(const char* note, char* text) {
+    if (text == nullptr) {
+        return false;
+    }
+    std::snprintf(text, kNoteTextBytes, "%s", note);
+    return text[0] != '\0';
+}
+
+} // namespace
+
+bool CMorvexWorker::GetTakeWarning(int index, char* text) const {
+    return CopyNote(IsEntryIndex(index) ? m_Entries[index].TakeWarning : "", text);
+}
+
+bool CMorvexWorker::GetFailureDetail(int index, char* text) const {
+    const bool failed = IsEntryIndex(index) && m_Entries[index].ErrorState != kErrorNone;
+    return CopyNote(failed ? m_Entries[index].FailureDetail : "", text);
+}
+
+bool CMorvexWorker::GetAddFailureDetail(char* text) const {
+    return CopyNote(m_AddFailureDetail, text);
+}
+
+int CMorvexWorker::GetLeftOverCount() const {
+    return static_cast<int>(std::count(std::begin(m_DestLeftOver), std::end(m_DestLeftOver), true));
+}
+
+const char* CMorvexWorker::GetLeftOverOutput(int n) const {
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (m_DestLeftOver[i] && n-- == 0) {
+            return m_DestFileNames[i];
+        }
+    }
+    return "";
 }
