@@ -270,8 +270,8 @@ void MorvexController::setDestination() {
         return;
 
     SavePanelOptions options;
-    options.title = QStringLiteral("Chose output directory and basic file name for conversion");
-    options.prompt = QStringLiteral("Chose");
+    options.title = QStringLiteral("Choose output directory and basic file name for conversion");
+    options.prompt = QStringLiteral("Choose");
     const QString current = QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(m_EntryIndex));
     options.directory = current.isEmpty() ? m_lastDestination : QFileInfo(current).path();
     const PanelAnswer answer = runSavePanel(options);
@@ -370,7 +370,7 @@ void MorvexController::startConversion() {
     if (m_ConversionToStop)
         return;
     const int answer =
-        runAlert({QStringLiteral("Do you really want to stop convertion?"),
+        runAlert({QStringLiteral("Do you really want to stop conversion?"),
                   QStringLiteral("Output files of current task will be deleted."), kOkCancel});
     if (answer == kAlertFirstButton)
         m_ConversionToStop = true;

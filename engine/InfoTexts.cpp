@@ -93,7 +93,7 @@ void CMorvexWorker::StateText(int entry, char* out) const {
         std::snprintf(out, kInfoTextBytes, "No output directory and file name selected.");
         break;
     case kStateCannotPair:
-        std::snprintf(out, kInfoTextBytes, "Missmatch: 2 channel format / odd channel count.");
+        std::snprintf(out, kInfoTextBytes, "Mismatch: 2 channel format / odd channel count.");
         break;
     case kStateConverting:
         std::snprintf(out, kInfoTextBytes, "Conversion running, %2.2f GB done.",

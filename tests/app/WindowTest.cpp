@@ -10,7 +10,7 @@ const QString kSettings = u"sourceEnd destinationString setDestinationButton set
 const QString kAllButStart = u"addFileButton removeFileButton "_s + kSettings;
 const QString kAll = u"addFileButton removeFileButton startButton "_s + kSettings;
 const QString kOpenPanel = u"Select start file for new task"_s;
-const QString kSavePanel = u"Chose output directory and basic file name for conversion"_s;
+const QString kSavePanel = u"Choose output directory and basic file name for conversion"_s;
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -92,7 +92,7 @@ private slots:
 
         w->Choose("setType", 1); // pairs of 3 channels
         QCOMPARE(w->Icons(), QStringList{u"Problem"_s});
-        QCOMPARE(w->Text("stateInfoString"), u"Missmatch: 2 channel format / odd channel count."_s);
+        QCOMPARE(w->Text("stateInfoString"), u"Mismatch: 2 channel format / odd channel count."_s);
         QCOMPARE(w->Enabled(), kAllButStart);
         w->Choose("setType", 2);
         w->Choose("sourceEnd", 1);
@@ -163,7 +163,7 @@ private slots:
         w->Click("startButton"); // "Cancel"
         QVERIFY(held && w->controller.conversionTimer().isActive());
         QCOMPARE(w->services.asked.mid(3), QStringList(2, u"Do you really want to stop "
-                                                          "convertion?|Output files of current "
+                                                          "conversion?|Output files of current "
                                                           "task will be deleted.|OK|Cancel"_s));
         QTRY_VERIFY_WITH_TIMEOUT(!w->controller.isConversionRunning(), 60000);
         QCOMPARE(w->Icons(), (QStringList{u"Done"_s, u"Done"_s, u"Error"_s, u"Problem"_s}));

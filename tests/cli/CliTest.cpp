@@ -84,7 +84,7 @@ TEST(Cli, RunsThatConvertNothing) {
         {tooMany, 2, "at most 30 tasks"},
         {{"nothing.wav", "BASE"}, 1, "nothing.wav: Can not open selected input file."},
         {{"-e", "2", "START", "BASE"}, 1, "--end must lie from 0 to 1"},
-        {{"-t", "pairs", "START", "BASE"}, 1, "Missmatch: 2 channel format / odd channel count."},
+        {{"-t", "pairs", "START", "BASE"}, 1, "Mismatch: 2 channel format / odd channel count."},
         {{"START", "BASE", "START", "BASE.wav"}, 1, "Output file name is already in use."},
         {{"-i", "START", "BASE"}, 0, "Files:   2 in the take: MKZ01_01.WAV MKZ01_02.WAV"},
     };
