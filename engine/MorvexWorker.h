@@ -122,6 +122,10 @@ public:
     const char* GetDisplayName(int index) const;
     const char* GetDestinationBaseFile(int index) const;
     int SetDestinationBaseFile(int index, const char* path, int count);
+    // Mends the name-clash mark (code 10) of the first `count` tasks after a destination was set
+    // or a task removed: a mark whose clash is gone is cleared, and a clash that no task shows is
+    // marked on its later tasks still to convert.
+    void RecheckNameClashes(int count);
     void SetDestinationType(int index, int type);
     int GetDestinationType(int index) const;
     void SetDestinationFormat(int index, int format);
@@ -171,6 +175,15 @@ private:
     static bool IsEntryIndex(int index) { return index >= 0 && index < morvex::kMaxEntries; }
     bool RunUnderway() const;
     int64_t SumDataSizes(const SplitEntryInfo& entry, int lastFile) const;
+    // Whether another of the first `count` tasks has the same destination base.
+    bool SharesBase(int index, int count) const;
+    // What the other tasks with the same base are: before it, marked, converted.
+    struct NameGroup {
+        bool Earlier = false;
+        bool Marked = false;
+        bool Converted = false;
+    };
+    NameGroup GroupOf(int index, int count) const;
     bool BuildFollowerPath(int index, int fileIndex, char* path) const;
     bool FollowerBelongs(int index, int fileIndex, uint8_t* scratch);
 

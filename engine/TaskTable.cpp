@@ -3,10 +3,10 @@
 #include "MorvexWorker.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <strings.h>
 
 using namespace morvex;
@@ -83,13 +83,67 @@ int CMorvexWorker::SetDestinationBaseFile(int index, const char* path, int count
     entry.ErrorState = kErrorNone;
     entry.fConversionDone = false;
     ClampCount(count);
+    if (SharesBase(index, count)) {
+        entry.ErrorState = kErrorNameInUse;
+    }
+    // The old name may have been the other half of another task's clash.
+    RecheckNameClashes(count);
+    return 1;
+}
+
+bool CMorvexWorker::SharesBase(int index, int count) const {
+    const char* base = m_Entries[index].DestinationBaseFilePath;
+    if (base[0] == '\0') {
+        return false; // no destination yet: nothing to clash with
+    }
     for (int j = 0; j < count; ++j) {
-        if (j != index &&
-            std::strcmp(entry.DestinationBaseFilePath, m_Entries[j].DestinationBaseFilePath) == 0) {
-            entry.ErrorState = kErrorNameInUse;
+        if (j != index && std::strcmp(base, m_Entries[j].DestinationBaseFilePath) == 0) {
+            return true;
         }
     }
-    return 1;
+    return false;
+}
+
+CMorvexWorker::NameGroup CMorvexWorker::GroupOf(int index, int count) const {
+    NameGroup group;
+    for (int j = 0; j < count; ++j) {
+        const SplitEntryInfo& other = m_Entries[j];
+        if (j == index ||
+            std::strcmp(m_Entries[index].DestinationBaseFilePath, other.DestinationBaseFilePath)) {
+            continue;
+        }
+        group.Earlier = group.Earlier || j < index;
+        group.Marked = group.Marked || other.ErrorState == kErrorNameInUse;
+        group.Converted = group.Converted || other.fConversionDone;
+    }
+    return group;
+}
+
+void CMorvexWorker::RecheckNameClashes(int count) {
+    ClampCount(count);
+    for (int i = 0; i < count; ++i) {
+        if (m_Entries[i].ErrorState == kErrorNameInUse && !SharesBase(i, count)) {
+            m_Entries[i].ErrorState = kErrorNone;
+        }
+    }
+    // A clash that no task shows would only fail at the outputs' creation. It is marked on the
+    // tasks still to convert after the first of its name, as setting their destinations would
+    // have, and on the first too when a task of that name is converted already (its outputs are
+    // there). Decided for all before any is marked, so that one mark does not hide the rest.
+    bool mark[kMaxEntries] = {};
+    for (int i = 0; i < count; ++i) {
+        const SplitEntryInfo& entry = m_Entries[i];
+        if (entry.ErrorState != kErrorNone || entry.fConversionDone || !SharesBase(i, count)) {
+            continue;
+        }
+        const NameGroup group = GroupOf(i, count);
+        mark[i] = !group.Marked && (group.Earlier || group.Converted);
+    }
+    for (int i = 0; i < count; ++i) {
+        if (mark[i]) {
+            m_Entries[i].ErrorState = kErrorNameInUse;
+        }
+    }
 }
 
 void CMorvexWorker::SetDestinationType(int index, int type) {

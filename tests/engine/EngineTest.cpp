@@ -239,6 +239,73 @@ TEST_F(EngineTest, TaskCanStartAllDoneAndNamesInUse) {
     }
 }
 
+// Every setting of a destination and every removal re-checks the clashes of all tasks: marks
+// whose clash is gone are cleared anywhere, a new clash shows at once on the task set.
+TEST_F(EngineTest, TaskNameClashesAreRecheckedOnEverySettingAndRemoval) {
+    const std::string take = Wav(dir.File("take"), Fmt{2, 16});
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(worker.SetStartFile(i, take.c_str()), 0);
+    }
+    int count = 4;
+    const auto set = [&](int index, const char* name) {
+        return [&, index, name] {
+            worker.SetDestinationBaseFile(index, dir.File(name).c_str(), count);
+        };
+    };
+    const auto remove = [&](int index) {
+        return [&, index] {
+            worker.DeleteEntry(index);
+            worker.RecheckNameClashes(--count);
+        };
+    };
+    const auto marks = [&] {
+        std::string shown;
+        for (int i = 0; i < count; ++i) {
+            shown += worker.Entry(i).ErrorState == kErrorNameInUse ? 'x' : '-';
+        }
+        return shown;
+    };
+    const std::tuple<const char*, std::function<void()>, std::string, bool> steps[] = {
+        {"distinct names", [&] { set(0, "A")(), set(1, "B")(), set(2, "C")(), set(3, "D")(); },
+         "----", true},
+        {"third takes the first's name", set(2, "A"), "--x-", false},
+        {"fourth: letter case counts", set(3, "a.WAV"), "--x-", false},
+        {"fourth takes it after all", set(3, "A.wav"), "--xx", false},
+        {"the first moves, two clash on", set(0, "E"), "--xx", false},
+        {"the third moves: clash gone", set(2, "F"), "----", true},
+        {"second takes the third's name", set(1, "F"), "-x--", false},
+        {"removing the third ends it", remove(2), "---", true},
+        {"first takes the second's", set(0, "F"), "x--", false},
+        {"removing the first ends it", remove(0), "--", true},
+    };
+    for (const auto& [what, step, expected, canStart] : steps) {
+        step();
+        EXPECT_EQ(std::tuple(marks(), worker.CanStart(count)), std::tuple(expected, canStart))
+            << what;
+    }
+
+    // A clash that no task shows (names set while no other task was counted) is marked on the
+    // later tasks of the name still to convert; on the first too when one of the name is
+    // converted (its outputs are there), which keeps its state.
+    ASSERT_EQ(worker.SetStartFile(2, take.c_str()), 0);
+    count = 3;
+    const auto setUncounted = [&](int index, const char* name) {
+        worker.SetDestinationBaseFile(index, dir.File(name).c_str(), 0);
+    };
+    for (int i = 0; i < count; ++i) {
+        setUncounted(i, "G");
+    }
+    EXPECT_EQ(marks(), "---");
+    worker.RecheckNameClashes(count);
+    EXPECT_EQ(marks(), "-xx");
+    setUncounted(0, "H");
+    setUncounted(1, "J");
+    RunAll(worker, 2);
+    setUncounted(0, "J");
+    worker.RecheckNameClashes(count);
+    EXPECT_EQ(std::tuple(marks(), worker.GetEntryState(1)), std::tuple("x--", kStateDone));
+}
+
 TEST_F(EngineTest, TaskDeleteEntryMovesLaterTasksDownAndEmptiesTheLastAndMessages) {
     for (int i : {0, 1, 2, 29}) {
         AddTask(worker, i, Wav(dir.File("take"), Fmt{2, 16}), dir.File(std::to_string(i)));
