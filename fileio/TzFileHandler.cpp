@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,9 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 constexpr size_t kMaxNameBytes = 255;
+// Writeback is started for every window of this many bytes that a write completes: large
+// enough to keep the device's requests big, small enough that little is left for the sync.
+constexpr off_t kWritebackWindow = 8 << 20;
 
 // References are descriptors shifted by one, so that descriptor 0 still gives a valid reference.
 uint32_t ToRef(int fd) {
@@ -71,6 +75,16 @@ int OpenRegularFile(const char* path, int flags) {
     return fd;
 }
 
+// Starts writeback of the windows that the bytes just written, ending at `end`, have completed.
+// Only a hint: the data is made durable by Sync, so its answer does not matter.
+void StartWriteback(int fd, off_t end, uint32_t written) {
+    const off_t windowEnd = end / kWritebackWindow * kWritebackWindow;
+    if (windowEnd <= end - static_cast<off_t>(written) || windowEnd == 0) {
+        return;
+    }
+    ::sync_file_range(fd, windowEnd - kWritebackWindow, kWritebackWindow, SYNC_FILE_RANGE_WRITE);
+}
+
 } // namespace
 
 int CTzFileHandler::Delete(const char* path) {
@@ -119,6 +133,7 @@ int CTzFileHandler::Seek(uint32_t ref, uint64_t position) {
 uint32_t CTzFileHandler::Write(uint32_t ref, const void* buffer, uint32_t count) {
     const int fd = ToFd(ref);
     if (fd < 0 || buffer == nullptr) {
+        errno = EBADF;
         return 0;
     }
     const auto* bytes = static_cast<const unsigned char*>(buffer);
@@ -129,17 +144,29 @@ uint32_t CTzFileHandler::Write(uint32_t ref, const void* buffer, uint32_t count)
             continue;
         }
         if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
             break; // disk full, file size limit or I/O error: the short count reports it
         }
         done += static_cast<uint32_t>(n);
+    }
+    if (done > 0) {
+        const int savedErrno = errno;
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end > 0) {
+            StartWriteback(fd, end, done);
+        }
+        errno = savedErrno;
     }
     return done;
 }
 
 uint32_t CTzFileHandler::Read(uint32_t ref, void* buffer, uint32_t count) {
     const int fd = ToFd(ref);
-    if (fd < 0 || buffer == nullptr) {
-        return 0;
+    if (fd < 0 || buffer == nullptr || count == kReadFailed) {
+        errno = EBADF;
+        return kReadFailed;
     }
     auto* bytes = static_cast<unsigned char*>(buffer);
     uint32_t done = 0;
@@ -148,7 +175,10 @@ uint32_t CTzFileHandler::Read(uint32_t ref, void* buffer, uint32_t count) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
+        if (n < 0) {
+            return kReadFailed; // a failing device, a file gone bad: never the end of the file
+        }
+        if (n == 0) {
             break;
         }
         done += static_cast<uint32_t>(n);
@@ -163,6 +193,72 @@ int CTzFileHandler::Close(uint32_t ref) {
     }
     // Linux releases the descriptor even when close reports EINTR, so it is never retried.
     return ::close(fd) == 0 ? 1 : 0;
+}
+
+uint64_t CTzFileHandler::Length(uint32_t ref) {
+    struct stat info {};
+    const int fd = ToFd(ref);
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        return kUnknownLength;
+    }
+    return static_cast<uint64_t>(info.st_size);
+}
+
+int CTzFileHandler::Sync(uint32_t ref) {
+    const int fd = ToFd(ref);
+    if (fd < 0) {
+        errno = EBADF;
+        return 0;
+    }
+    int result;
+    do {
+        result = ::fdatasync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 1 : 0;
+}
+
+int CTzFileHandler::SyncFolder(const char* path) {
+    if (path == nullptr || !HasDirectoryPart(path)) {
+        errno = ENOENT;
+        return 0;
+    }
+    const std::string folder(path, static_cast<size_t>(std::strrchr(path, '/') - path));
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    const int savedErrno = errno;
+    ::close(fd);
+    errno = savedErrno;
+    return result == 0 ? 1 : 0;
+}
+
+int CTzFileHandler::IsFileAt(uint32_t ref, const char* path) {
+    struct stat open {
+    }, named{};
+    const int fd = ToFd(ref);
+    if (fd < 0 || path == nullptr || ::fstat(fd, &open) != 0 || ::lstat(path, &named) != 0) {
+        return 0;
+    }
+    if (open.st_dev != named.st_dev || open.st_ino != named.st_ino) {
+        errno = ESTALE;
+        return 0;
+    }
+    return 1;
+}
+
+int CTzFileHandler::CopyModificationTime(uint32_t ref, const char* fromPath) {
+    struct stat source {};
+    const int fd = ToFd(ref);
+    if (fd < 0 || fromPath == nullptr || ::stat(fromPath, &source) != 0) {
+        return 0;
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    return ::futimens(fd, times) == 0 ? 1 : 0;
 }
 
 int CTzFileHandler::Find(const char* path) {
