@@ -5,9 +5,11 @@
 #include "OutputHeaders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 using namespace morvex;
 
@@ -106,6 +108,12 @@ int CMorvexWorker::FailTask(int code) {
     return m_ConversionState;
 }
 
+// The reason is written before the clean-up, which may change errno.
+int CMorvexWorker::FailTaskOnSystemError(int code, const char* path) {
+    RecordDetail(path, std::strerror(errno));
+    return FailTask(code);
+}
+
 int CMorvexWorker::OutputHeaderBytes() const {
     return HeaderBytesForFormat(m_Entries[m_CurrentEntry].Format);
 }
@@ -122,6 +130,7 @@ int CMorvexWorker::StepNextTask() {
 int CMorvexWorker::StepStartTask() {
     SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     entry.ErrorState = kErrorNone;
+    entry.FailureDetail[0] = '\0';
     // Refused before anything is opened or created: no destination, unpairable channels, an
     // unknown format, or a base path that leaves no room for the output suffix.
     if (entry.DestinationBaseFilePath[0] == '\0' || CannotPairChannels(entry) ||
@@ -133,19 +142,15 @@ int CMorvexWorker::StepStartTask() {
     }
     m_SourceFileRef = m_FileHandler.Open(entry.SourceFilePath, CTzFileHandler::kModeRead);
     if (m_SourceFileRef == 0) {
-        return FailTask(kErrorInputRead);
+        return FailTaskOnSystemError(kErrorInputRead, entry.SourceFilePath);
     }
     m_pSourceBuffer = static_cast<uint8_t*>(std::malloc(kSourceBufferBytes));
     if (m_pSourceBuffer == nullptr) {
         return FailTask(kErrorNoMemory);
     }
-    m_SourceDataCount = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
-    if (m_SourceDataCount < kMinFileBytes) {
-        return FailTask(kErrorInputRead);
-    }
-    if (!AnalyseWaveHeader(m_pSourceBuffer, std::min(m_SourceDataCount, kHeaderScanBytes),
-                           &m_SourceDataPoint, m_CurrentEntry, 0)) {
-        return FailTask(kErrorInputRead);
+    const int code = OpenTakeFileData(0, kErrorInputRead);
+    if (code != kErrorNone) {
+        return FailTask(code);
     }
     if (CannotPairChannels(entry)) {
         return FailTask(kErrorOutputCreate); // the start file changed since it was added
@@ -169,6 +174,7 @@ int CMorvexWorker::StepStartTask() {
 
 bool CMorvexWorker::CreateOutputs() {
     const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    std::fill(std::begin(m_DestLeftOver), std::end(m_DestLeftOver), false);
     bool allCreated = true;
     for (int i = 0; i < entry.ChannelNumb; i += m_ChannelsPerDestFile) {
         // Composed in a local buffer: g++ -O2 with the sanitizers takes the base path and the
@@ -183,6 +189,9 @@ bool CMorvexWorker::CreateOutputs() {
         }
         std::memcpy(m_DestFileNames[i], name, static_cast<size_t>(length) + 1);
         m_SendFileRefs[i] = m_FileHandler.Create(m_DestFileNames[i]);
+        if (m_SendFileRefs[i] == 0 && allCreated) {
+            RecordDetail(m_DestFileNames[i], std::strerror(errno));
+        }
         m_pDestinationBuffers[i] = static_cast<uint8_t*>(std::malloc(m_DestBuffSize));
         if (m_SendFileRefs[i] == 0 || m_pDestinationBuffers[i] == nullptr) {
             allCreated = false;
@@ -225,7 +234,7 @@ bool CMorvexWorker::FlushOutputs() {
     const auto bytes = static_cast<uint32_t>(m_DestDataPoint);
     for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
         if (m_FileHandler.Write(m_SendFileRefs[i], m_pDestinationBuffers[i], bytes) != bytes) {
-            FailTask(kErrorOutputWrite);
+            FailTaskOnSystemError(kErrorOutputWrite, m_DestFileNames[i]);
             return false;
         }
     }
@@ -250,14 +259,94 @@ void CMorvexWorker::Deinterleave() {
     m_DestTotalBytes = cursor.DestTotalBytes;
 }
 
+// Reads a file's first block and finds its audio. The file must give the audio found when the
+// task was added: `DataSize` is its amount (less the bytes of a frame begun in earlier files,
+// for the start file), and the header is analysed anew against the take's format.
+int CMorvexWorker::OpenTakeFileData(int fileIndex, int headerError) {
+    SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    char* const path = m_SourcePath;
+    std::memcpy(path, entry.SourceFilePath, kMaxPathBytes);
+    if (fileIndex > 0) {
+        m_SourceFileRef = OpenTakeFile(entry, entry.StartSubNumb + fileIndex, path);
+        if (m_SourceFileRef == 0) {
+            return RecordSystemError(path);
+        }
+    }
+    const uint32_t got = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
+    char reason[kNoteTextBytes];
+    TakeFile file;
+    const FileCheck check =
+        AnalyseTakeFile(m_SourceFileRef, m_pSourceBuffer, got,
+                        fileIndex == 0 ? nullptr : &entry.FmtSubchunk, file, reason);
+    if (check != FileCheck::Ok) {
+        RecordDetail(path, reason);
+        return check == FileCheck::Unreadable ? kErrorInputRead : headerError;
+    }
+    const uint32_t skip = fileIndex == 0 ? entry.FrameSkipBytes : 0;
+    if (file.Extent != static_cast<uint64_t>(entry.DataSize[fileIndex]) + skip) {
+        RecordDetail(path, "its audio has changed since the task was added");
+        return kErrorInputRead;
+    }
+    if (fileIndex == 0) {
+        StoreFormat(entry, file.Fmt);
+    }
+    m_SourceDataPoint = file.DataOffset + skip;
+    return TakeFirstBlock(got, entry.DataSize[fileIndex]);
+}
+
+// The part of the first block that is audio; the rest of the file's audio is read later.
+int CMorvexWorker::TakeFirstBlock(uint32_t got, uint32_t extent) {
+    const uint32_t inBlock = got - std::min(got, m_SourceDataPoint);
+    if (got < kSourceBufferBytes && inBlock < extent) {
+        RecordDetail(m_SourcePath, "it ends before the end of its audio");
+        return kErrorInputRead;
+    }
+    const uint32_t taken = std::min(inBlock, extent);
+    m_SourceDataCount = m_SourceDataPoint + taken;
+    m_SourceBytesLeft = extent - taken;
+    return kErrorNone;
+}
+
+void CMorvexWorker::RecordDetail(const char* path, const char* reason) {
+    const int length = std::snprintf(m_Entries[m_CurrentEntry].FailureDetail, kNoteTextBytes,
+                                     "%s: %s", path, reason);
+    static_cast<void>(length);
+}
+
+int CMorvexWorker::RecordSystemError(const char* path) {
+    RecordDetail(path, std::strerror(errno));
+    return kErrorInputRead;
+}
+
+// The next block of the current file's audio. Fewer bytes than its audio still holds, or a
+// failing read, fail the task: never taken for the end of the file.
+int CMorvexWorker::ReadNextBlock() {
+    const auto want =
+        static_cast<uint32_t>(std::min<uint64_t>(m_SourceBytesLeft, kSourceBufferBytes));
+    const uint32_t got = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, want);
+    if (got == CTzFileHandler::kReadFailed) {
+        return RecordSystemError(m_SourcePath);
+    }
+    if (got != want) {
+        RecordDetail(m_SourcePath, "it ends before the end of its audio");
+        return kErrorInputRead;
+    }
+    m_SourceDataPoint = 0;
+    m_SourceDataCount = got;
+    m_SourceBytesLeft -= got;
+    return kErrorNone;
+}
+
 int CMorvexWorker::StepConvert() {
     Deinterleave();
     if (m_Entries[m_CurrentEntry].ErrorState != kErrorNone) {
         return m_ConversionState;
     }
-    m_SourceDataPoint = 0;
-    m_SourceDataCount = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
-    if (m_SourceDataCount != 0) {
+    if (m_SourceBytesLeft > 0) {
+        const int code = ReadNextBlock();
+        if (code != kErrorNone) {
+            return FailTask(code);
+        }
         PrepareSourceBlock();
         return m_ConversionState;
     }
@@ -268,18 +357,9 @@ int CMorvexWorker::StepConvert() {
         m_ConversionState = kConvFinishTask;
         return m_ConversionState;
     }
-    m_SourceFileRef = OpenFollowerFile(m_CurrentEntry, m_CurrentSourceSubFile);
-    if (m_SourceFileRef == 0) {
-        return FailTask(kErrorInputRead);
-    }
-    m_SourceDataCount = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
-    if (m_SourceDataCount < kMinFileBytes) {
-        return FailTask(kErrorInputRead);
-    }
-    // Only the bytes just read are searched: past them the buffer holds an earlier block.
-    if (!AnalyseWaveHeader(m_pSourceBuffer, std::min(m_SourceDataCount, kHeaderScanBytes),
-                           &m_SourceDataPoint, m_CurrentEntry, m_CurrentSourceSubFile)) {
-        return FailTask(kErrorFollowerFormat);
+    const int code = OpenTakeFileData(m_CurrentSourceSubFile, kErrorFollowerFormat);
+    if (code != kErrorNone) {
+        return FailTask(code);
     }
     PrepareSourceBlock();
     return m_ConversionState;
@@ -300,8 +380,34 @@ bool CMorvexWorker::WriteFinalHeaders() {
     for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
         if (m_FileHandler.Seek(m_SendFileRefs[i], 0) == 0 ||
             m_FileHandler.Write(m_SendFileRefs[i], header, headerBytes) != headerBytes) {
+            RecordDetail(m_DestFileNames[i], std::strerror(errno));
             return false;
         }
+    }
+    return true;
+}
+
+// Done means durable and present: every output's data and header on the device, the folder's
+// entries too, and every output name still naming the file that was written (a folder removed
+// or a name replaced during the run would otherwise be reported as written). Outputs keep the
+// take's time, so that folders sort by recording time.
+bool CMorvexWorker::MakeOutputsDurable() {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        m_FileHandler.CopyModificationTime(m_SendFileRefs[i], entry.SourceFilePath);
+        if (m_FileHandler.Sync(m_SendFileRefs[i]) == 0) {
+            RecordDetail(m_DestFileNames[i], std::strerror(errno));
+            return false;
+        }
+        if (m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) == 0) {
+            RecordDetail(m_DestFileNames[i], "the file written is no longer there");
+            return false;
+        }
+    }
+    // All outputs share the base path's folder.
+    if (m_FileHandler.SyncFolder(m_DestFileNames[0]) == 0) {
+        RecordDetail(m_DestFileNames[0], std::strerror(errno));
+        return false;
     }
     return true;
 }
@@ -313,14 +419,17 @@ int CMorvexWorker::StepFinishTask() {
         }
         m_DestDataPoint = 0;
     }
-    // A task counts as done only when every output has its final header and is closed: a
-    // failed seek, header write or close fails the task rather than leave a broken file.
-    if (!WriteFinalHeaders()) {
+    // A task counts as done only when every output has its final header, is durable and is
+    // closed: anything less fails the task rather than leave a broken file.
+    if (!WriteFinalHeaders() || !MakeOutputsDurable()) {
         return FailTask(kErrorOutputWrite);
     }
     bool allClosed = true;
     for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
-        allClosed = m_FileHandler.Close(m_SendFileRefs[i]) != 0 && allClosed;
+        if (m_FileHandler.Close(m_SendFileRefs[i]) == 0 && allClosed) {
+            RecordDetail(m_DestFileNames[i], std::strerror(errno));
+            allClosed = false;
+        }
         m_SendFileRefs[i] = 0;
         std::free(m_pDestinationBuffers[i]);
         m_pDestinationBuffers[i] = nullptr;

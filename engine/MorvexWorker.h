@@ -184,8 +184,24 @@ private:
         bool Converted = false;
     };
     NameGroup GroupOf(int index, int count) const;
-    bool BuildFollowerPath(int index, int fileIndex, char* path) const;
-    bool FollowerBelongs(int index, int fileIndex, uint8_t* scratch);
+
+    // One file of a take as analysed: where its audio lies.
+    enum class FileCheck { Ok, Missing, Unreadable, NotUsable, OtherFormat };
+    struct TakeFile {
+        const uint8_t* Fmt = nullptr; // the "fmt " body within the bytes analysed
+        uint32_t DataOffset = 0;
+        uint32_t Extent = 0; // bytes of audio: the data chunk, or to the end of an unfinished file
+    };
+    static void StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody);
+    FileCheck AnalyseTakeFile(uint32_t ref, const uint8_t* buffer, uint32_t got,
+                              const FmtSubchunkInfo* take, TakeFile& file, char* reason);
+    bool BuildTakeFilePath(const SplitEntryInfo& entry, int number, bool recorderCase,
+                           char* path) const;
+    uint32_t OpenTakeFile(const SplitEntryInfo& entry, int number, char* path);
+    FileCheck ExamineTakeFile(const SplitEntryInfo& entry, int number, uint8_t* scratch,
+                              TakeFile& file, char* path, char* reason);
+    void FindFollowers(int index, uint8_t* scratch);
+    void FindFramePhase(int index, uint8_t* scratch);
 
     // Conversion steps and their helpers.
     int StepStartTask();
@@ -193,12 +209,19 @@ private:
     int StepFinishTask();
     int StepNextTask();
     int FailTask(int code);
+    int FailTaskOnSystemError(int code, const char* path);
+    void RecordDetail(const char* path, const char* reason);
+    int RecordSystemError(const char* path);
+    int OpenTakeFileData(int fileIndex, int headerError);
+    int TakeFirstBlock(uint32_t got, uint32_t extent);
+    int ReadNextBlock();
     bool CreateOutputs();
     void PrepareHeaderSpace();
     void PrepareSourceBlock();
     void Deinterleave();
     bool FlushOutputs();
     bool WriteFinalHeaders();
+    bool MakeOutputsDurable();
     int OutputHeaderBytes() const;
     void StateText(int entry, char* out) const;
 
@@ -224,7 +247,11 @@ private:
     int m_SampleOffset;
     uint64_t m_DestTotalBytes;
 
-    // Beyond the conversion state: details for the front ends.
+    // Beyond the conversion state: the audio of the current source file not yet read, and its
+    // path.
+    uint64_t m_SourceBytesLeft;
+    char m_SourcePath[morvex::kMaxPathBytes];
+    // Details for the front ends.
     char m_AddFailureDetail[morvex::kNoteTextBytes];
     bool m_DestLeftOver[morvex::kMaxChannels]; // deleting the slot's output failed
 };

@@ -1,9 +1,12 @@
 // The input side: which files are accepted, how a WAV header is read, how the recorder's file
-// names are recognised and how the follower files of a take are found.
+// names are recognised and how the files of a take, before and after the start file, are found.
 #include "ByteOrder.h"
 #include "MorvexWorker.h"
+#include "WaveHeader.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,20 +16,19 @@ using namespace morvex;
 
 namespace {
 
-constexpr uint32_t kRiffStride = 12; // "RIFF", size, "WAVE"
-constexpr uint32_t kTagStride = 2;
-constexpr uint32_t kTagBytes = 4;
-constexpr uint32_t kFmtRecordBytes = 16;
-constexpr uint32_t kChunkHeaderBytes = 8;
 constexpr int16_t kPcmFormatTag = 1;
 constexpr uint16_t kMinBits = 8;
 constexpr uint16_t kMaxBits = 32;
 constexpr uint16_t kUnsupportedBits = 20;
+constexpr int kBitsPerByte = 8;
+constexpr uint32_t kUnknownDataSize = 0xFFFFFFFFU;
 
 // The recorder names the files of a take "MKZ<take>_<file>.WAV"; only the last twelve
 // characters of a path are looked at.
 constexpr size_t kSchemeNameLength = 12;
 constexpr size_t kFileNumberSuffixLength = 6; // "<file>.WAV"
+constexpr size_t kFileNumberAt = 6;           // within the scheme name
+constexpr size_t kExtensionAt = 8;            // the separator before "WAV"
 
 bool IsDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
@@ -36,23 +38,17 @@ int TwoDigits(const char* at) {
     return (at[0] - '0') * 10 + (at[1] - '0');
 }
 
-// Points at the scheme name at the end of the path, or null when the path has none.
+// Points at the scheme name at the end of the path, or null when the path has none. Any letter
+// case: a card mounted with lower-case short names shows "mkz01_01.wav".
 const char* SchemeName(const char* path) {
     const size_t length = std::strlen(path);
     if (length < kSchemeNameLength) {
         return nullptr;
     }
     const char* c = path + length - kSchemeNameLength;
-    const bool matches = std::strncmp(c, "MKZ", 3) == 0 && IsDigit(c[3]) && IsDigit(c[4]) &&
+    const bool matches = strncasecmp(c, "MKZ", 3) == 0 && IsDigit(c[3]) && IsDigit(c[4]) &&
                          IsDigit(c[6]) && IsDigit(c[7]) && strncasecmp(c + 9, "WAV", 3) == 0;
     return matches ? c : nullptr;
-}
-
-bool IsAcceptedFormat(const FmtSubchunkInfo& fmt) {
-    // Zero channels or a zero rate would leave the conversion and the texts nothing to divide by.
-    return fmt.wFormatTag == kPcmFormatTag && fmt.wBitsPerSample >= kMinBits &&
-           fmt.wBitsPerSample <= kMaxBits && fmt.wBitsPerSample != kUnsupportedBits &&
-           fmt.wChannels >= 1 && fmt.wChannels <= kMaxChannels && fmt.dwSamplesPerSec != 0;
 }
 
 FmtSubchunkInfo ReadFmtRecord(const uint8_t* at) {
@@ -66,66 +62,132 @@ FmtSubchunkInfo ReadFmtRecord(const uint8_t* at) {
     return fmt;
 }
 
+int ContainerBytes(const FmtSubchunkInfo& fmt) {
+    return (fmt.wBitsPerSample + kBitsPerByte - 1) / kBitsPerByte;
+}
+
+// Whether the samples can be split exactly; if not, why, in words.
+bool IsAcceptedFormat(const FmtSubchunkInfo& fmt, char* reason) {
+    if (fmt.wFormatTag != kPcmFormatTag) {
+        std::snprintf(reason, kNoteTextBytes, "format tag %d is not integer PCM",
+                      static_cast<int>(static_cast<uint16_t>(fmt.wFormatTag)));
+    } else if (fmt.wBitsPerSample < kMinBits || fmt.wBitsPerSample > kMaxBits ||
+               fmt.wBitsPerSample == kUnsupportedBits) {
+        std::snprintf(reason, kNoteTextBytes, "%u bits per sample: 8 to 32 but 20",
+                      static_cast<unsigned>(fmt.wBitsPerSample));
+    } else if (fmt.wChannels < 1 || fmt.wChannels > kMaxChannels) {
+        // Zero channels would leave the conversion and the texts nothing to divide by.
+        std::snprintf(reason, kNoteTextBytes, "%u channels: 1 to %d",
+                      static_cast<unsigned>(fmt.wChannels), kMaxChannels);
+    } else if (fmt.dwSamplesPerSec == 0) {
+        std::snprintf(reason, kNoteTextBytes, "a sample rate of 0");
+    } else if (fmt.wBlockAlign != fmt.wChannels * ContainerBytes(fmt)) {
+        // The frame size the data is laid out in must be the one the split steps by.
+        std::snprintf(reason, kNoteTextBytes, "block align %u for %u channels of %d bytes",
+                      static_cast<unsigned>(fmt.wBlockAlign), static_cast<unsigned>(fmt.wChannels),
+                      ContainerBytes(fmt));
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// Header and format of one file's first bytes; `reason` says why they are refused.
+bool CheckHeader(const uint8_t* buffer, uint32_t size, WaveHeader& header, FmtSubchunkInfo& fmt,
+                 char* reason) {
+    const HeaderFault fault = ParseWaveHeader(buffer, size, header);
+    if (fault != HeaderFault::None) {
+        std::snprintf(reason, kNoteTextBytes, "%s", HeaderFaultText(fault));
+        return false;
+    }
+    fmt = ReadFmtRecord(header.FmtBody);
+    return IsAcceptedFormat(fmt, reason);
+}
+
 // The name part of a path: after its last '/', unless that '/' is the first character.
 const char* FileNamePart(const char* path) {
     const char* slash = std::strrchr(path, '/');
     return slash != nullptr && slash != path ? slash + 1 : path;
 }
 
+void SystemReason(char* reason, int error) {
+    std::snprintf(reason, kNoteTextBytes, "%s", std::strerror(error));
+}
+
 } // namespace
 
 bool CMorvexWorker::AnalyseWaveHeader(const uint8_t* buffer, unsigned int size,
                                       unsigned int* dataOffset, int index, int fileIndex) {
-    if (buffer == nullptr) {
+    WaveHeader header;
+    FmtSubchunkInfo fmt{};
+    char reason[kNoteTextBytes];
+    if (!CheckHeader(buffer, size, header, fmt, reason)) {
         return false;
     }
-    // Every tag must lie wholly within the bytes given, with the format record after "fmt " and
-    // the size field after "data".
-    uint32_t p = 0;
-    while (p + kRiffStride <= size &&
-           !(HasTag(buffer + p, "RIFF") && HasTag(buffer + p + 8, "WAVE"))) {
-        p += kRiffStride;
-    }
-    if (p + kRiffStride > size) {
-        return false;
-    }
-    uint32_t q = p + kRiffStride;
-    while (q + kChunkHeaderBytes + kFmtRecordBytes <= size && !HasTag(buffer + q, "fmt ")) {
-        q += kTagStride;
-    }
-    if (q + kChunkHeaderBytes + kFmtRecordBytes > size) {
-        return false;
-    }
-    const uint8_t* record = buffer + q + kChunkHeaderBytes;
-    const FmtSubchunkInfo fmt = ReadFmtRecord(record);
-    if (!IsAcceptedFormat(fmt)) {
-        return false;
-    }
-    uint32_t d = q;
-    while (d + kChunkHeaderBytes <= size && !HasTag(buffer + d, "data")) {
-        d += kTagStride;
-    }
-    if (d + kChunkHeaderBytes > size) {
-        return false;
-    }
-    const uint32_t dataSize = GetLE32(buffer + d + kTagBytes);
-
     if (IsEntryIndex(index) && fileIndex >= 0 && fileIndex < kMaxTakeFiles) {
         SplitEntryInfo& entry = m_Entries[index];
         if (fileIndex == 0) {
-            std::memcpy(&entry.FmtSubchunk, record, kFmtRecordBytes);
-            entry.ChannelNumb = fmt.wChannels;
-            entry.WordLength = fmt.wBitsPerSample;
-            entry.SampleRate = fmt.dwSamplesPerSec;
-        } else if (std::memcmp(&entry.FmtSubchunk, record, kFmtRecordBytes) != 0) {
+            StoreFormat(entry, header.FmtBody);
+        } else if (std::memcmp(&entry.FmtSubchunk, header.FmtBody, kFmtRecordBytes) != 0) {
             return false;
         }
-        entry.DataSize[fileIndex] = dataSize;
+        entry.DataSize[fileIndex] = header.DataSize;
     }
     if (dataOffset != nullptr) {
-        *dataOffset = d + kChunkHeaderBytes;
+        *dataOffset = header.DataOffset;
     }
     return true;
+}
+
+void CMorvexWorker::StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody) {
+    const FmtSubchunkInfo fmt = ReadFmtRecord(fmtBody);
+    std::memcpy(&entry.FmtSubchunk, fmtBody, kFmtRecordBytes);
+    entry.ChannelNumb = fmt.wChannels;
+    entry.WordLength = fmt.wBitsPerSample;
+    entry.SampleRate = fmt.dwSamplesPerSec;
+}
+
+CMorvexWorker::FileCheck CMorvexWorker::AnalyseTakeFile(uint32_t ref, const uint8_t* buffer,
+                                                        uint32_t got, const FmtSubchunkInfo* take,
+                                                        TakeFile& file, char* reason) {
+    if (got == CTzFileHandler::kReadFailed) {
+        SystemReason(reason, errno);
+        return FileCheck::Unreadable;
+    }
+    if (got < kMinFileBytes) {
+        std::snprintf(reason, kNoteTextBytes, "it holds only %u bytes", got);
+        return FileCheck::Unreadable;
+    }
+    WaveHeader header;
+    FmtSubchunkInfo fmt{};
+    if (!CheckHeader(buffer, std::min(got, kHeaderScanBytes), header, fmt, reason)) {
+        return FileCheck::NotUsable;
+    }
+    if (take != nullptr && std::memcmp(take, header.FmtBody, kFmtRecordBytes) != 0) {
+        std::snprintf(reason, kNoteTextBytes, "its format differs from the start file's");
+        return FileCheck::OtherFormat;
+    }
+    const uint64_t fileBytes = m_FileHandler.Length(ref);
+    if (fileBytes == CTzFileHandler::kUnknownLength) {
+        SystemReason(reason, errno);
+        return FileCheck::Unreadable;
+    }
+    // A size of 0 or "unknown", or one that runs past the end, is a recording that was never
+    // finished: its audio runs to the end of the file. Otherwise what follows the data chunk
+    // (its pad byte, further chunks) is no audio.
+    const uint64_t toEnd = fileBytes - std::min<uint64_t>(fileBytes, header.DataOffset);
+    const bool unfinished =
+        header.DataSize == 0 || header.DataSize == kUnknownDataSize || header.DataSize > toEnd;
+    const uint64_t extent = unfinished ? toEnd : header.DataSize;
+    if (extent > kUnknownDataSize) {
+        std::snprintf(reason, kNoteTextBytes,
+                      "its audio passes 4 GiB without a data size to say where it ends");
+        return FileCheck::NotUsable;
+    }
+    file.Fmt = header.FmtBody;
+    file.DataOffset = header.DataOffset;
+    file.Extent = static_cast<uint32_t>(extent);
+    return FileCheck::Ok;
 }
 
 int64_t CMorvexWorker::SumDataSizes(const SplitEntryInfo& entry, int lastFile) const {
@@ -136,25 +198,145 @@ int64_t CMorvexWorker::SumDataSizes(const SplitEntryInfo& entry, int lastFile) c
     return total;
 }
 
-bool CMorvexWorker::FollowerBelongs(int index, int fileIndex, uint8_t* scratch) {
-    const uint32_t ref = OpenFollowerFile(index, fileIndex);
-    if (ref == 0) {
+bool CMorvexWorker::BuildTakeFilePath(const SplitEntryInfo& entry, int number, bool recorderCase,
+                                      char* path) const {
+    const size_t length = std::strlen(entry.SourceFilePath);
+    if (length < kSchemeNameLength || number < 0) {
         return false;
     }
+    const size_t keep = length - kFileNumberSuffixLength;
+    const char* extension = recorderCase ? ".WAV" : entry.SourceFilePath + length - 4;
+    std::memcpy(path, entry.SourceFilePath, keep);
+    const int written =
+        std::snprintf(path + keep, kMaxPathBytes - keep, "%02i%s", number, extension);
+    // File numbers of 100 and more add a digit; a path that no longer fits names no file.
+    return written > 0 && keep + static_cast<size_t>(written) < kMaxPathBytes;
+}
+
+uint32_t CMorvexWorker::OpenTakeFile(const SplitEntryInfo& entry, int number, char* path) {
+    // First in the start file's own letter case, then as the recorder writes the extension.
+    char candidate[kMaxPathBytes];
+    int firstError = ENOENT;
+    path[0] = '\0';
+    for (const bool recorderCase : {false, true}) {
+        if (!BuildTakeFilePath(entry, number, recorderCase, candidate) ||
+            (recorderCase && std::strcmp(candidate, path) == 0)) {
+            continue;
+        }
+        if (path[0] == '\0') {
+            std::strcpy(path, candidate);
+        }
+        const uint32_t ref = m_FileHandler.Open(candidate, CTzFileHandler::kModeRead);
+        if (ref != 0) {
+            std::strcpy(path, candidate);
+            return ref;
+        }
+        if (errno != ENOENT && firstError == ENOENT) {
+            firstError = errno;
+            std::strcpy(path, candidate);
+        }
+    }
+    errno = firstError;
+    return 0;
+}
+
+CMorvexWorker::FileCheck CMorvexWorker::ExamineTakeFile(const SplitEntryInfo& entry, int number,
+                                                        uint8_t* scratch, TakeFile& file,
+                                                        char* path, char* reason) {
+    const uint32_t ref = OpenTakeFile(entry, number, path);
+    if (ref == 0) {
+        if (errno == ENOENT || path[0] == '\0') {
+            return FileCheck::Missing;
+        }
+        SystemReason(reason, errno);
+        return FileCheck::Unreadable;
+    }
     const uint32_t got = m_FileHandler.Read(ref, scratch, kHeaderScanBytes);
+    const FileCheck check = AnalyseTakeFile(ref, scratch, got, &entry.FmtSubchunk, file, reason);
     m_FileHandler.Close(ref);
-    return got >= kMinFileBytes && AnalyseWaveHeader(scratch, got, nullptr, index, fileIndex);
+    return check;
+}
+
+void CMorvexWorker::FindFollowers(int index, uint8_t* scratch) {
+    SplitEntryInfo& entry = m_Entries[index];
+    char path[kMaxPathBytes];
+    char reason[kNoteTextBytes];
+    int k = 1;
+    for (; k <= kMaxTakeFiles; ++k) {
+        TakeFile file;
+        const FileCheck check =
+            ExamineTakeFile(entry, entry.StartSubNumb + k, scratch, file, path, reason);
+        if (check == FileCheck::Missing) {
+            break;
+        }
+        if (k == kMaxTakeFiles) {
+            std::snprintf(reason, kNoteTextBytes, "a take has at most %d files", kMaxTakeFiles);
+        }
+        if (check != FileCheck::Ok || k == kMaxTakeFiles) {
+            // A note cut short is still a note: the file's name comes first.
+            const int length =
+                std::snprintf(entry.TakeWarning, kNoteTextBytes, "%s is not part of the take: %s.",
+                              FileNamePart(path), reason);
+            static_cast<void>(length);
+            break;
+        }
+        entry.DataSize[k] = file.Extent;
+    }
+    entry.SubCount = std::min(k, kMaxTakeFiles);
+}
+
+// A take started from a later file: the frame that its earlier files leave unfinished ends in
+// the start file, and those bytes are no whole frame of this task. The earlier files tell how
+// many; when none is there, the split starts at the first byte of audio, as for any file.
+void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
+    SplitEntryInfo& entry = m_Entries[index];
+    char path[kMaxPathBytes];
+    char reason[kNoteTextBytes];
+    uint64_t earlierBytes = 0;
+    int found = 0;
+    for (int number = entry.StartSubNumb - 1; number >= 0; --number) {
+        TakeFile file;
+        const FileCheck check = ExamineTakeFile(entry, number, scratch, file, path, reason);
+        if (check == FileCheck::Missing) {
+            if (found == 0 || number == 0) {
+                break; // none of them there, or all from the first file number on
+            }
+            std::snprintf(reason, kNoteTextBytes, "it is missing");
+        }
+        if (check != FileCheck::Ok) {
+            const int length = std::snprintf(
+                entry.TakeWarning, kNoteTextBytes,
+                "Frame phase unknown: %s, an earlier file of the take: %s. The split starts at "
+                "the first byte of audio.",
+                FileNamePart(path), reason);
+            static_cast<void>(length);
+            return;
+        }
+        earlierBytes += file.Extent;
+        ++found;
+    }
+    const uint32_t frameBytes =
+        static_cast<uint32_t>(entry.ChannelNumb) * ((entry.WordLength + 7U) / 8U);
+    const auto skip = static_cast<uint32_t>((frameBytes - earlierBytes % frameBytes) % frameBytes);
+    if (skip > entry.DataSize[0]) {
+        return; // the unfinished frame runs past the start file: nothing here to skip by
+    }
+    entry.FrameSkipBytes = skip;
+    entry.DataSize[0] -= skip;
 }
 
 int CMorvexWorker::SetStartFile(int index, const char* path) {
+    m_AddFailureDetail[0] = '\0';
     if (!IsEntryIndex(index)) {
         return kErrorTableFull;
     }
     if (path == nullptr || std::strlen(path) >= kMaxPathBytes) {
+        std::snprintf(m_AddFailureDetail, kNoteTextBytes, "the path is too long");
         return kErrorOpenInput; // a path that does not fit is refused, never cut
     }
     const uint32_t ref = m_FileHandler.Open(path, CTzFileHandler::kModeRead);
     if (ref == 0) {
+        SystemReason(m_AddFailureDetail, errno);
         return kErrorOpenInput;
     }
     auto* buffer = static_cast<uint8_t*>(std::malloc(kHeaderScanBytes));
@@ -163,11 +345,18 @@ int CMorvexWorker::SetStartFile(int index, const char* path) {
         return kErrorNoMemory;
     }
     const uint32_t got = m_FileHandler.Read(ref, buffer, kHeaderScanBytes);
+    TakeFile file;
     int result = kErrorNone;
-    if (got < kMinFileBytes) {
-        result = kErrorInputTooSmall;
-    } else if (!AnalyseWaveHeader(buffer, got, nullptr, index, 0)) {
+    switch (AnalyseTakeFile(ref, buffer, got, nullptr, file, m_AddFailureDetail)) {
+    case FileCheck::Ok:
+        break;
+    case FileCheck::Unreadable:
+        result = got == CTzFileHandler::kReadFailed || got >= kMinFileBytes ? kErrorOpenInput
+                                                                            : kErrorInputTooSmall;
+        break;
+    default:
         result = kErrorIncompatibleWav;
+        break;
     }
     if (result != kErrorNone) {
         std::free(buffer);
@@ -177,40 +366,25 @@ int CMorvexWorker::SetStartFile(int index, const char* path) {
 
     SplitEntryInfo& entry = m_Entries[index];
     std::strcpy(entry.SourceFilePath, path);
+    StoreFormat(entry, file.Fmt);
+    entry.DataSize[0] = file.Extent;
+    entry.FrameSkipBytes = 0;
+    entry.TakeWarning[0] = '\0';
+    entry.FailureDetail[0] = '\0';
     entry.MainNumb = -1;
     entry.StartSubNumb = 0;
     entry.SubCount = 1;
-    entry.SourceEndIndex = 0;
-    entry.BytesTotal = entry.DataSize[0];
-
     if (const char* name = SchemeName(path)) {
         entry.MainNumb = TwoDigits(name + 3);
-        entry.StartSubNumb = TwoDigits(name + 6);
-        int k = 1;
-        while (k < kMaxTakeFiles && FollowerBelongs(index, k, buffer)) {
-            ++k;
-        }
-        entry.SubCount = k;
-        entry.SourceEndIndex = k - 1;
-        entry.BytesTotal = SumDataSizes(entry, entry.SourceEndIndex);
+        entry.StartSubNumb = TwoDigits(name + kFileNumberAt);
+        FindFollowers(index, buffer);
+        FindFramePhase(index, buffer);
     }
+    entry.SourceEndIndex = entry.SubCount - 1;
+    entry.BytesTotal = SumDataSizes(entry, entry.SourceEndIndex);
     std::free(buffer);
     m_FileHandler.Close(ref);
     return kErrorNone;
-}
-
-bool CMorvexWorker::BuildFollowerPath(int index, int fileIndex, char* path) const {
-    const SplitEntryInfo& entry = m_Entries[index];
-    const size_t length = std::strlen(entry.SourceFilePath);
-    if (length < kFileNumberSuffixLength) {
-        return false;
-    }
-    const size_t keep = length - kFileNumberSuffixLength;
-    std::memcpy(path, entry.SourceFilePath, keep);
-    const int written = std::snprintf(path + keep, kMaxPathBytes - keep, "%02i.WAV",
-                                      entry.StartSubNumb + fileIndex);
-    // File numbers of 100 and more add a digit; a path that no longer fits names no follower.
-    return written > 0 && keep + static_cast<size_t>(written) < kMaxPathBytes;
 }
 
 uint32_t CMorvexWorker::OpenFollowerFile(int index, int fileIndex) {
@@ -226,10 +400,7 @@ uint32_t CMorvexWorker::OpenFollowerFile(int index, int fileIndex) {
         return 0;
     }
     char path[kMaxPathBytes];
-    if (!BuildFollowerPath(index, fileIndex, path)) {
-        return 0;
-    }
-    return m_FileHandler.Open(path, CTzFileHandler::kModeRead);
+    return OpenTakeFile(entry, entry.StartSubNumb + fileIndex, path);
 }
 
 bool CMorvexWorker::GetSourceEndName(int index, int fileIndex, char* text) const {
@@ -240,10 +411,13 @@ bool CMorvexWorker::GetSourceEndName(int index, int fileIndex, char* text) const
     const SplitEntryInfo& entry = m_Entries[index];
     if (entry.SubCount == 1) {
         std::strcpy(text, FileNamePart(entry.SourceFilePath));
-    } else {
-        std::snprintf(text, kMaxPathBytes, "MKZ%02i_%02i.WAV", entry.MainNumb,
-                      entry.StartSubNumb + fileIndex);
+        return true;
     }
+    // The recorder's form, in the letter case of the start file's name ("mkz01_02.wav" for a
+    // take shown in lower case).
+    const char* name = SchemeName(entry.SourceFilePath);
+    std::snprintf(text, kMaxPathBytes, "%.3s%02i_%02i%.4s", name, entry.MainNumb,
+                  entry.StartSubNumb + fileIndex, name + kExtensionAt);
     return true;
 }
 

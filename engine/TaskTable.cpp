@@ -3,6 +3,7 @@
 #include "MorvexWorker.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,7 +58,8 @@ CMorvexWorker::CMorvexWorker()
       m_SourceFileRef(0), m_SendFileRefs{}, m_DestFileNames{},
       m_pSourceBuffer(nullptr), m_pDestinationBuffers{}, m_SourceDataCount(0), m_SourceDataPoint(0),
       m_SourceChannels(0), m_BytesPerSample(0), m_DestDataPoint(0), m_ChannelPoint(0),
-      m_SampleOffset(0), m_DestTotalBytes(0), m_AddFailureDetail{}, m_DestLeftOver{} {
+      m_SampleOffset(0), m_DestTotalBytes(0),
+      m_SourceBytesLeft(0), m_SourcePath{}, m_AddFailureDetail{}, m_DestLeftOver{} {
     std::memset(m_Entries, 0, sizeof m_Entries);
 }
 
@@ -236,8 +238,13 @@ void CMorvexWorker::DoClear() {
     // holds is released even if the task record changed under a run.
     for (int i = 0; i < kMaxChannels; ++i) {
         if (m_SendFileRefs[i] != 0) {
+            // Only our own file is deleted: a name that now names another file (or none) is
+            // left as it is.
+            const bool ours = m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) != 0;
             m_FileHandler.Close(m_SendFileRefs[i]);
-            m_FileHandler.Delete(m_DestFileNames[i]);
+            if (ours && m_FileHandler.Delete(m_DestFileNames[i]) == 0 && errno != ENOENT) {
+                m_DestLeftOver[i] = true;
+            }
             m_SendFileRefs[i] = 0;
         }
         std::free(m_pDestinationBuffers[i]);

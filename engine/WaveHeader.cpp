@@ -1,0 +1,78 @@
+#include "WaveHeader.h"
+
+#include "ByteOrder.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr uint32_t kRiffStride = 12; // "RIFF", size, "WAVE"
+
+// The position of "RIFF"/"WAVE", or `size` when there is none.
+uint32_t FindRiff(const uint8_t* buffer, uint32_t size) {
+    uint32_t p = 0;
+    while (p + kRiffStride <= size &&
+           !(HasTag(buffer + p, "RIFF") && HasTag(buffer + p + 8, "WAVE"))) {
+        p += kRiffStride;
+    }
+    return p + kRiffStride <= size ? p : size;
+}
+
+uint64_t NextChunk(uint64_t at, uint32_t bodyBytes) {
+    return at + kChunkHeaderBytes + bodyBytes + (bodyBytes & 1U);
+}
+
+} // namespace
+
+HeaderFault ParseWaveHeader(const uint8_t* buffer, uint32_t size, WaveHeader& header) {
+    header = WaveHeader{};
+    if (buffer == nullptr) {
+        return HeaderFault::NoRiff;
+    }
+    const uint32_t riff = FindRiff(buffer, size);
+    if (riff == size) {
+        return HeaderFault::NoRiff;
+    }
+    // 64 bits: a chunk size near 2^32 must not wrap the walk back into the bytes already seen.
+    for (uint64_t at = riff + kRiffStride; at + kChunkHeaderBytes <= size;) {
+        const uint8_t* chunk = buffer + at;
+        const uint32_t bodyBytes = GetLE32(chunk + 4);
+        const auto body = static_cast<uint32_t>(at + kChunkHeaderBytes);
+        if (HasTag(chunk, "fmt ")) {
+            if (bodyBytes < kFmtRecordBytes) {
+                return HeaderFault::FmtTooShort;
+            }
+            if (body + kFmtRecordBytes > size) {
+                return HeaderFault::NoFmt;
+            }
+            header.FmtBody = buffer + body;
+            header.FmtBytes = bodyBytes;
+        } else if (HasTag(chunk, "data")) {
+            if (header.FmtBody == nullptr) {
+                return HeaderFault::NoFmt;
+            }
+            header.DataOffset = body;
+            header.DataSize = bodyBytes;
+            return HeaderFault::None;
+        }
+        at = NextChunk(at, bodyBytes);
+    }
+    return header.FmtBody == nullptr ? HeaderFault::NoFmt : HeaderFault::NoData;
+}
+
+const char* HeaderFaultText(HeaderFault fault) {
+    switch (fault) {
+    case HeaderFault::NoRiff:
+        return "no RIFF/WAVE header";
+    case HeaderFault::NoFmt:
+        return "no \"fmt \" chunk within the first 10240 bytes";
+    case HeaderFault::FmtTooShort:
+        return "its \"fmt \" chunk is shorter than 16 bytes";
+    case HeaderFault::NoData:
+        return "no \"data\" chunk within the first 10240 bytes";
+    default:
+        return "";
+    }
+}
+
+} // namespace morvex
