@@ -41,12 +41,13 @@ Bytes MakeWav(const WavFormat& f, const Bytes& sampleData, const WavLayout& layo
     const auto align = static_cast<uint32_t>(f.FrameBytes());
     const Bytes fmt = Cat({Le(1, 2), Le(f.channels, 2), Le(f.sampleRate, 4),
                            Le(f.avgBytesPerSec != 0 ? f.avgBytesPerSec : f.sampleRate * align, 4),
-                           Le(align, 2), Le(f.bitsPerSample, 2), Bytes(layout.fmtExtraBytes, 0)});
-    // The data chunk is not padded: what follows it is read as audio.
+                           Le(f.blockAlign != 0 ? f.blockAlign : align, 2), Le(f.bitsPerSample, 2),
+                           Bytes(layout.fmtExtraBytes, 0)});
+    const Bytes pad(layout.padData ? sampleData.size() % 2 : 0, 0);
     const Bytes body =
         Cat({Tag("WAVE"), Chunk("fmt ", fmt), layout.chunksBeforeData, Tag("data"),
              Le(layout.dataSize.value_or(static_cast<uint32_t>(sampleData.size())), 4), sampleData,
-             layout.trailingBytes});
+             pad, layout.trailingBytes});
     return Cat({Tag("RIFF"), Le(static_cast<uint32_t>(body.size()), 4), body});
 }
 

@@ -16,6 +16,7 @@ struct WavFormat {
     uint16_t bitsPerSample = 16;
     uint32_t sampleRate = 48000;
     uint32_t avgBytesPerSec = 0; // 0: derived from the others
+    uint16_t blockAlign = 0;     // 0: derived from the others
 
     int BytesPerSample() const { return (bitsPerSample + 7) / 8; }
     int FrameBytes() const { return BytesPerSample() * channels; }
@@ -25,7 +26,8 @@ struct WavLayout {
     Bytes chunksBeforeData{};           // whole chunks (tag, size, body) between "fmt " and "data"
     uint32_t fmtExtraBytes = 0;         // body bytes of "fmt " beyond its 16
     std::optional<uint32_t> dataSize{}; // declared in the data chunk; unset: the body's size
-    Bytes trailingBytes{}; // bytes after the data chunk (a chunk the copy will take as audio)
+    Bytes trailingBytes{};              // bytes after the data chunk, such as further chunks
+    bool padData = false;               // a pad byte after data of odd size, as RIFF asks
 };
 
 // A whole chunk: tag, little-endian size and body, padded to even length.

@@ -1,0 +1,398 @@
+// Takes as other writers and failing devices leave them: chunks around the audio, odd sizes with
+// pad bytes, unfinished headers, names in other letter cases, takes started from a later file,
+// reads that fail, outputs that vanish or cannot be synced. Each ends in exact outputs, or in a
+// failed task that leaves nothing and says why.
+#include "MorvexWorker.h"
+#include "SplitHarness.h"
+#include "TempDir.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+
+using namespace harness;
+using namespace morvex;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets environment variables for its lifetime: the fault shim linked into this program reads
+// them at every call, and child processes inherit them.
+class ScopedEnv {
+public:
+    explicit ScopedEnv(const std::map<std::string, std::string>& values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name.c_str());
+            m_Saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~ScopedEnv() {
+        for (const auto& [name, old] : m_Saved) {
+            old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_Saved;
+};
+
+// The shim preloaded into a child as well (sanitizer runtimes then need not come first).
+std::map<std::string, std::string> InChild(std::map<std::string, std::string> values) {
+    values["LD_PRELOAD"] = MORVEX_FAULT_SHIM_PATH;
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    values["ASAN_OPTIONS"] =
+        std::string("verify_asan_link_order=0") + (asan ? ":" : "") + (asan ? asan : "");
+    return values;
+}
+
+std::map<std::string, std::string> FailReads(const std::string& path, uint64_t atByte) {
+    return {{"MORVEX_FAULT_READ_FILE", path}, {"MORVEX_FAULT_READ_AT", std::to_string(atByte)}};
+}
+
+std::string Text(const std::function<bool(char*)>& get) {
+    char text[kNoteTextBytes] = "-";
+    get(text);
+    return text;
+}
+
+// A take whose stream is `take`'s from byte `from` on: what a task started later must hold.
+Take From(const Take& take, size_t from) {
+    Take rest = take;
+    rest.Stream.erase(rest.Stream.begin(), rest.Stream.begin() + static_cast<long>(from));
+    return rest;
+}
+
+void ExpectMono(const std::string& base, const Take& take, uint64_t frames) {
+    for (int c = 0; c < take.Format.channels; ++c) {
+        EXPECT_TRUE(Holds(OutputName(base, c, false), take, c, 1, frames));
+    }
+}
+
+Take WriteLayoutTake(const std::string& dir, int number, int channels, int bits, uint32_t frames,
+                     const std::vector<size_t>& cuts, const testtake::WavLayout& layout,
+                     uint32_t tail = 0) {
+    Take take;
+    take.Format.channels = static_cast<uint16_t>(channels);
+    take.Format.bitsPerSample = static_cast<uint16_t>(bits);
+    take.Stream = testtake::PatternSamples(frames, channels, take.Bps(), number);
+    take.Stream.insert(take.Stream.end(), tail, 0x5A);
+    take.Paths = testtake::WriteTake(dir, number, 1, take.Format, take.Stream, cuts, layout);
+    return take;
+}
+
+// A LIST chunk whose comment holds "metadata", its "data" at an even distance from "fmt ".
+Bytes CommentChunk() {
+    const std::string text = "metadata";
+    Bytes info{'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', static_cast<uint8_t>(text.size()), 0, 0, 0};
+    info.insert(info.end(), text.begin(), text.end());
+    return testtake::Chunk("LIST", info);
+}
+
+// Chunks before and after the audio, odd data sizes with their pad bytes, in takes whose files
+// are cut inside frames: only the data chunks are audio, and the take stays in frame.
+TEST(RealWorld, ChunksAroundTheAudioAreNeverAudio) {
+    testtake::WavLayout comment, trailing, padded;
+    comment.chunksBeforeData = CommentChunk();
+    trailing.trailingBytes = testtake::Chunk("LIST", Bytes(30, 'i'));
+    const Bytes ixml = testtake::Chunk("iXML", Bytes(7, '<'));
+    trailing.trailingBytes.insert(trailing.trailingBytes.end(), ixml.begin(), ixml.end());
+    trailing.padData = padded.padData = true;
+    padded.chunksBeforeData = testtake::Chunk("bext", Bytes(13, 'b'));
+    const std::tuple<const char*, testtake::WavLayout, int, int> cases[] = {
+        {"comment before the data", comment, 2, 16},
+        {"chunks after odd-sized data", trailing, 3, 24},
+        {"pad bytes between files", padded, 1, 8},
+    };
+    int number = 1;
+    for (const auto& [name, layout, channels, bits] : cases) {
+        SCOPED_TRACE(name);
+        TempDir in, out;
+        const Take take =
+            WriteLayoutTake(in.Path(), number, channels, bits, 3001,
+                            {1001, 2003 * static_cast<size_t>((bits + 7) / 8)}, layout, 1);
+        CMorvexWorker worker;
+        AddTask(worker, 0, take.Paths[0], out.File("o"));
+        EXPECT_EQ(worker.Entry(0).BytesTotal, static_cast<int64_t>(take.Stream.size()));
+        RunAll(worker, 1);
+        ASSERT_EQ(worker.Entry(0).ErrorState, 0)
+            << Text([&](char* t) { return worker.GetFailureDetail(0, t); });
+        ExpectMono(out.File("o"), take, take.Frames());
+        ++number;
+    }
+}
+
+// A size of 0, "unknown" or past the end is a recording never finished: its audio runs to the
+// end of the file, and that is the length shown. A frame size the samples do not fill is refused.
+TEST(RealWorld, UnfinishedHeadersAndFramesThatDoNotFit) {
+    for (const uint32_t declared : {0U, 0xFFFFFFFFU, 1U << 30}) {
+        SCOPED_TRACE(declared);
+        TempDir in, out;
+        const Take take =
+            WriteLayoutTake(in.Path(), 4, 2, 24, 2000, {3001}, {.dataSize = declared});
+        CMorvexWorker worker;
+        AddTask(worker, 0, take.Paths[0], out.File("u"));
+        EXPECT_EQ(worker.Entry(0).BytesTotal, static_cast<int64_t>(take.Stream.size()));
+        RunAll(worker, 1);
+        ExpectMono(out.File("u"), take, take.Frames());
+    }
+    TempDir in;
+    const std::string path = in.File("aligned.wav");
+    testtake::WriteFile(path, testtake::MakeWav({2, 24, 48000, 0, 8}, Bytes(48, 1)));
+    CMorvexWorker worker;
+    EXPECT_EQ(worker.SetStartFile(0, path.c_str()), kErrorIncompatibleWav);
+    EXPECT_TRUE(
+        Says(Text([&](char* t) { return worker.GetAddFailureDetail(t); }), "block align 8"));
+}
+
+// A card mounted with lower-case names: the take is found in the start file's own letter case,
+// and the recorder's upper-case extension still works beside a lower-case start file.
+TEST(RealWorld, FollowersInTheStartFilesLetterCase) {
+    const auto lower = [](std::string name) {
+        std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+        return name;
+    };
+    const std::vector<std::function<std::string(const std::string&, size_t)>> renames = {
+        [&](const std::string& name, size_t) { return lower(name); },
+        [](const std::string& name, size_t) { return name.substr(0, 9) + "wav"; },
+        [](const std::string& name, size_t k) {
+            return k == 0 ? name.substr(0, 9) + "wav" : name; // followers as the recorder names
+        },
+    };
+    for (const auto& rename : renames) {
+        TempDir in, out;
+        const Take take = WriteTake(in.Path(), 5, 2, 16, 3000, {4002, 8002});
+        std::vector<std::string> paths;
+        for (size_t k = 0; k < take.Paths.size(); ++k) {
+            paths.push_back(in.File(rename(fs::path(take.Paths[k]).filename(), k)));
+            fs::rename(take.Paths[k], paths.back());
+        }
+        SCOPED_TRACE(paths[0]);
+        CMorvexWorker worker;
+        AddTask(worker, 0, paths[0], out.File("c"));
+        EXPECT_EQ(worker.Entry(0).SubCount, 3);
+        RunAll(worker, 1);
+        ExpectMono(out.File("c"), take, take.Frames());
+    }
+}
+
+// Started from a later file of a take cut inside frames, the task begins with the first whole
+// frame; without the earlier files it begins at the first byte of audio, and with only some of
+// them it says that the phase is unknown.
+TEST(RealWorld, StartingFromALaterFileKeepsTheFramePhase) {
+    TempDir in, out;
+    constexpr size_t kFrame = 12; // 4 channels of 24 bits
+    const Take take = WriteTake(in.Path(), 6, 4, 24, 3000, {1000 * kFrame + 5, 2000 * kFrame + 7});
+    CMorvexWorker worker;
+    AddTask(worker, 0, take.Paths[1], out.File("b"));
+    AddTask(worker, 1, take.Paths[2], out.File("c"));
+    EXPECT_EQ(worker.Entry(0).FrameSkipBytes, kFrame - 5);
+    EXPECT_EQ(worker.Entry(1).FrameSkipBytes, kFrame - 7);
+    EXPECT_EQ(worker.Entry(0).BytesTotal, static_cast<int64_t>(1999 * kFrame));
+    RunAll(worker, 2);
+    ExpectMono(out.File("b"), From(take, 1001 * kFrame), 1999);
+    ExpectMono(out.File("c"), From(take, 2001 * kFrame), 999);
+    EXPECT_EQ(Text([&](char* t) { return worker.GetTakeWarning(0, t); }), "");
+
+    fs::remove(take.Paths[0]);
+    CMorvexWorker partial;
+    AddTask(partial, 0, take.Paths[1], out.File("absent"));
+    AddTask(partial, 1, take.Paths[2], out.File("some"));
+    EXPECT_EQ(partial.Entry(0).FrameSkipBytes, 0U);
+    EXPECT_EQ(partial.Entry(1).FrameSkipBytes, 0U);
+    EXPECT_EQ(Text([&](char* t) { return partial.GetTakeWarning(0, t); }), "");
+    EXPECT_TRUE(Says(Text([&](char* t) { return partial.GetTakeWarning(1, t); }),
+                     "Frame phase unknown: MKZ06_01.WAV"));
+}
+
+// Files after the take's last one that exist but are not part of it are named, with the reason.
+TEST(RealWorld, TakeWarningsNameTheFileLeftOut) {
+    TempDir in;
+    const Take take = WriteTake(in.Path(), 7, 2, 16, 300, {400});
+    testtake::WriteFile(in.File("MKZ07_03.WAV"), testtake::MakeWav({2, 16, 44100}, Bytes(40, 1)));
+    testtake::WriteFile(in.File("MKZ08_01.WAV"), testtake::MakeWav({1, 8}, Bytes(4, 1)));
+    testtake::WriteFile(in.File("MKZ08_02.WAV"), Bytes(20, 'x'));
+    CMorvexWorker worker;
+    AddTask(worker, 0, take.Paths[0], in.File("t"));
+    AddTask(worker, 1, in.File("MKZ08_01.WAV"), in.File("u"));
+    EXPECT_EQ(worker.Entry(0).SubCount, 2);
+    EXPECT_EQ(Text([&](char* t) { return worker.GetTakeWarning(0, t); }),
+              "MKZ07_03.WAV is not part of the take: its format differs from the start file's.");
+    EXPECT_EQ(Text([&](char* t) { return worker.GetTakeWarning(1, t); }),
+              "MKZ08_02.WAV is not part of the take: it holds only 20 bytes.");
+}
+
+// A read that fails, at any point of any file, fails the task with error 1 and the system's
+// reason; nothing of it is left, and the next task converts. Also through morvex-split.
+TEST(RealWorld, ReadFailuresFailTheTask) {
+    TempDir in, out;
+    // 12 MiB in two files: three source blocks in the first.
+    const Take big = WriteTake(in.Path(), 8, 2, 16, 3U << 20, {(10U << 20) + 1});
+    const Take good = WriteTake(in.Path(), 9, 3, 24, 500);
+    const std::tuple<const char*, std::string, uint64_t> cases[] = {
+        {"start file, second block", big.Paths[0], 5U << 20},
+        {"follower header", big.Paths[1], 20},
+        {"follower audio", big.Paths[1], 1U << 20},
+    };
+    for (const auto& [name, file, at] : cases) {
+        SCOPED_TRACE(name);
+        CMorvexWorker worker;
+        AddTask(worker, 0, big.Paths[0], out.File("big"));
+        AddTask(worker, 1, good.Paths[0], out.File("good"), kTypeAll);
+        {
+            const ScopedEnv fault(FailReads(file, at));
+            RunAll(worker, 2);
+        }
+        EXPECT_EQ(worker.Entry(0).ErrorState, kErrorInputRead);
+        EXPECT_EQ(Text([&](char* t) { return worker.GetFailureDetail(0, t); }),
+                  file + ": Input/output error");
+        EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{"good_01.wav"});
+        EXPECT_TRUE(Holds(out.File("good_01.wav"), good, 0, 3, good.Frames()));
+        fs::remove(out.File("good_01.wav"));
+    }
+    CMorvexWorker worker;
+    {
+        const ScopedEnv fault(FailReads(big.Paths[0], 30));
+        EXPECT_EQ(worker.SetStartFile(0, big.Paths[0].c_str()), kErrorOpenInput);
+    }
+    EXPECT_EQ(Text([&](char* t) { return worker.GetAddFailureDetail(t); }), "Input/output error");
+
+    const ScopedEnv fault(InChild(FailReads(big.Paths[0], 7U << 20)));
+    const Outcome run = RunSplit({big.Paths[0], out.File("cli")});
+    EXPECT_EQ(run.Exit, 1) << run.Err;
+    EXPECT_TRUE(Says(run.Err, "Input file can not be read."));
+    EXPECT_TRUE(ListDir(out.Path()).empty());
+}
+
+// Files that change under a task: a follower cut short or grown after it was added.
+TEST(RealWorld, TakeChangedBeforeItIsRead) {
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> changes = {
+        {"cut in its audio",
+         [](const std::string& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
+        {"grown", [](const std::string& p) { fs::resize_file(p, fs::file_size(p) + 600); }},
+    };
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        TempDir in, out;
+        const Take take =
+            WriteLayoutTake(in.Path(), 10, 2, 16, 4000, {6000}, {.dataSize = 0xFFFFFFFFU});
+        CMorvexWorker worker;
+        AddTask(worker, 0, take.Paths[0], out.File("t"));
+        change(take.Paths[1]);
+        RunAll(worker, 1);
+        EXPECT_EQ(worker.Entry(0).ErrorState, kErrorInputRead);
+        EXPECT_TRUE(ListDir(out.Path()).empty());
+    }
+}
+
+// Done means durable and where it was written: a folder removed under the run, a name taken by
+// another file, or a sync that fails all fail the task (error 4) with the reason, and a file that
+// is not the task's own is never deleted. Outputs that cannot be deleted are named.
+TEST(RealWorld, OutputsDurableAndWhereTheyWereWritten) {
+    TempDir in;
+    const Take take = WriteTake(in.Path(), 11, 2, 16, 3U << 20);
+    const auto firstSteps = [&](CMorvexWorker& worker, const std::string& base) {
+        AddTask(worker, 0, take.Paths[0], base);
+        worker.StartConversion(1);
+        for (int i = 0; i < 3; ++i) {
+            worker.ConversionStep(); // next task, start, one block converted
+        }
+    };
+    {
+        TempDir out;
+        CMorvexWorker worker;
+        fs::create_directory(out.File("gone"));
+        firstSteps(worker, out.File("gone/o"));
+        fs::remove_all(out.File("gone"));
+        while (worker.ConversionStep() != kConvRunOver) {
+        }
+        EXPECT_EQ(worker.Entry(0).ErrorState, kErrorOutputWrite);
+        EXPECT_TRUE(Says(Text([&](char* t) { return worker.GetFailureDetail(0, t); }),
+                         "the file written is no longer there"));
+        EXPECT_EQ(worker.GetLeftOverCount(), 0);
+    }
+    {
+        TempDir out;
+        CMorvexWorker worker;
+        firstSteps(worker, out.File("o"));
+        fs::rename(out.File("o_02.wav"), out.File("moved.wav"));
+        testtake::WriteFile(out.File("o_02.wav"), Bytes(5, 'y'));
+        while (worker.ConversionStep() != kConvRunOver) {
+        }
+        EXPECT_EQ(worker.Entry(0).ErrorState, kErrorOutputWrite);
+        EXPECT_EQ(testtake::ReadFile(out.File("o_02.wav")), Bytes(5, 'y'));
+        EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"moved.wav", "o_02.wav"}));
+    }
+    {
+        TempDir out;
+        CMorvexWorker worker;
+        AddTask(worker, 0, take.Paths[0], out.File("s"));
+        const ScopedEnv fault({{"MORVEX_FAULT_SYNC", "1"}, {"MORVEX_FAULT_UNLINK", "s_02"}});
+        RunAll(worker, 1);
+        EXPECT_EQ(worker.Entry(0).ErrorState, kErrorOutputWrite);
+        EXPECT_EQ(Text([&](char* t) { return worker.GetFailureDetail(0, t); }),
+                  out.File("s_01.wav") + ": Input/output error");
+        ASSERT_EQ(worker.GetLeftOverCount(), 1);
+        EXPECT_EQ(std::string(worker.GetLeftOverOutput(0)), out.File("s_02.wav"));
+        EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{"s_02.wav"});
+    }
+}
+
+// Outputs carry the start file's modification time, so that folders sort by recording time.
+TEST(RealWorld, OutputsKeepTheTakesTime) {
+    TempDir in, out;
+    const Take take = WriteTake(in.Path(), 12, 2, 16, 100);
+    const timespec recorded[2] = {{0, UTIME_OMIT}, {1500000000, 250000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, take.Paths[0].c_str(), recorded, 0), 0);
+    CMorvexWorker worker;
+    AddTask(worker, 0, take.Paths[0], out.File("t"), kTypePairs);
+    RunAll(worker, 1);
+    struct stat info {};
+    ASSERT_EQ(::stat(out.File("t_01.wav").c_str(), &info), 0);
+    EXPECT_EQ(std::pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec),
+              std::pair(recorded[1].tv_sec, recorded[1].tv_nsec));
+}
+
+// Files written by sox and ffmpeg (ffmpeg adds a LIST chunk, here with "metadata" in its text):
+// each output holds its channel as libsndfile reads it from the source.
+TEST(RealWorld, FilesOfOtherWritersSplitAsLibsndfileReadsThem) {
+    TempDir in, out;
+    const std::map<std::string, std::string> writers = {
+        {"sox.wav", "sox -n -r 44100 -c 2 -b 16 '%s' synth 0.4 sine 300 sine 500"},
+        {"ffmpeg.wav", "ffmpeg -nostdin -v error -f lavfi -i sine=f=300:d=0.4 -ac 2 -c:a "
+                       "pcm_s16le -metadata comment=metadata '%s'"},
+    };
+    for (const auto& [name, command] : writers) {
+        SCOPED_TRACE(name);
+        char line[512];
+        std::snprintf(line, sizeof line, command.c_str(), in.File(name).c_str());
+        ASSERT_EQ(std::system(line), 0) << line;
+        SF_INFO info{};
+        SNDFILE* source = sf_open(in.File(name).c_str(), SFM_READ, &info);
+        ASSERT_NE(source, nullptr);
+        std::vector<int> samples(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_int(source, samples.data(), info.frames);
+        sf_close(source);
+
+        CMorvexWorker worker;
+        const std::string base = out.File(fs::path(name).stem());
+        AddTask(worker, 0, in.File(name), base);
+        RunAll(worker, 1);
+        for (int c = 0; c < info.channels; ++c) {
+            SF_INFO outInfo{};
+            SNDFILE* output = sf_open(OutputName(base, c, false).c_str(), SFM_READ, &outInfo);
+            ASSERT_NE(output, nullptr);
+            std::vector<int> got(static_cast<size_t>(outInfo.frames));
+            sf_readf_int(output, got.data(), outInfo.frames);
+            sf_close(output);
+            std::vector<int> want;
+            for (sf_count_t f = 0; f < info.frames; ++f) {
+                want.push_back(samples[static_cast<size_t>(f * info.channels + c)]);
+            }
+            EXPECT_TRUE(got == want) << "channel " << c;
+        }
+    }
+}
+
+} // namespace
