@@ -1,0 +1,123 @@
+#include "TaskPlan.h"
+
+#include "MorvexWorker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+namespace morvexcli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kTakeFileNameLength = 12; // MKZ03_01.WAV
+constexpr const char* kWavExtension = ".wav";
+constexpr const char* kCafExtension = ".caf";
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+void CutExtension(std::string& base, const std::string& extension) {
+    if (base.size() > extension.size() &&
+        Lower(base.substr(base.size() - extension.size())) == extension) {
+        base.resize(base.size() - extension.size());
+    }
+}
+
+std::string ResolveBase(const std::string& startFile, const std::string& outputBase, int format) {
+    std::string base = Absolute(outputBase);
+    std::error_code error;
+    const bool folder = outputBase.back() == '/' || fs::is_directory(base, error);
+    if (folder) {
+        base = (fs::path(base) / fs::path(startFile).stem()).string();
+    }
+    CutExtension(base, kWavExtension);
+    if (format == morvex::kFormatCaf) {
+        CutExtension(base, kCafExtension);
+    }
+    return base;
+}
+
+// The folder a base ending in "/" names: the text before that "/", made absolute.
+std::string FolderToMake(const std::string& outputBase) {
+    if (outputBase.back() != '/') {
+        return "";
+    }
+    std::string folder = Absolute(outputBase);
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+} // namespace
+
+bool IsTakeFileName(const std::string& name) {
+    if (name.size() != kTakeFileNameLength) {
+        return false;
+    }
+    const std::string lower = Lower(name);
+    return lower.starts_with("mkz") && IsDigit(lower[3]) && IsDigit(lower[4]) && lower[5] == '_' &&
+           IsDigit(lower[6]) && IsDigit(lower[7]) && lower.ends_with(kWavExtension);
+}
+
+bool ListTakeFiles(const std::string& folder, std::vector<std::string>& files,
+                   std::string& reason) {
+    files.clear();
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (IsTakeFileName(name) && !it->is_directory(error)) {
+            files.push_back(Absolute(it->path().string()));
+        }
+    }
+    if (error) {
+        reason = error.message();
+        return false;
+    }
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        const std::string keyA = NameKey(a), keyB = NameKey(b);
+        return keyA != keyB ? keyA < keyB : a < b;
+    });
+    return true;
+}
+
+PlannedTask PlanNamedTask(const std::string& startFile, const std::string& outputBase, int format) {
+    PlannedTask task;
+    task.Start = Absolute(startFile);
+    task.Base = ResolveBase(startFile, outputBase, format);
+    task.MakeFolder = FolderToMake(outputBase);
+    return task;
+}
+
+PlannedTask PlanFolderTask(const std::string& startFile, const std::string& outputFolder,
+                           int format) {
+    const std::string takeFolder =
+        (fs::path(Absolute(outputFolder)) / fs::path(startFile).stem()).string() + "/";
+    PlannedTask task = PlanNamedTask(startFile, takeFolder, format);
+    task.FoundInFolder = true;
+    return task;
+}
+
+std::string NameKey(const std::string& path) {
+    return Lower(fs::path(path).filename().string());
+}
+
+} // namespace morvexcli
