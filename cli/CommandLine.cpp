@@ -30,14 +30,19 @@ public:
 };
 
 constexpr const char* kFooter =
-    "Each START.WAV OUTPUT_BASE pair is one task; tasks run in order (at most 30).\n"
+    "Each START.WAV OUTPUT_BASE pair is one task; tasks run in the order given, 30 at a time.\n"
     "The follower files of a take (MKZ03_01.WAV, MKZ03_02.WAV, ...) are found and read as one\n"
     "stream. Outputs are named OUTPUT_BASE_NN.wav or .caf, NN being the first channel of the\n"
-    "file; a trailing .wav of OUTPUT_BASE is dropped, and an OUTPUT_BASE that is a directory\n"
-    "(or ends in /) takes the start file's name. Existing files are never overwritten.\n"
+    "file; a trailing .wav (or .caf with -f caf) of OUTPUT_BASE is dropped, and an OUTPUT_BASE\n"
+    "that is a directory or ends in / takes the start file's name (a missing folder ending in /\n"
+    "is created). A folder as START converts every take in it, in name order, each into\n"
+    "OUTPUT_BASE/<start file>/<start file>_NN.wav. Existing files are never overwritten.\n"
     "Exit status: 0 all tasks done, 1 a task failed or could not be added, 2 usage error,\n"
     "128 + signal number when stopped by SIGINT, SIGTERM or SIGHUP (outputs of the running task "
-    "are deleted).";
+    "are deleted).\n";
+
+// File numbers have two digits in the recorder's names; a take of 100 files may reach three.
+constexpr size_t kMaxEndNumberDigits = 3;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -65,7 +70,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
                                              {"caf", morvex::kFormatCaf}};
     std::string typeName = "mono";
     std::string formatName = "wav";
-    int endIndex = -1;
+    std::string endText;
 
     app.formatter(std::make_shared<SplitFormatter>());
     app.add_option("-t,--type", typeName,
@@ -76,14 +81,22 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
     app.add_option("-f,--format", formatName, "Output format (default wav)")
         ->check(CLI::IsMember(formats, CLI::ignore_case).description(""))
         ->type_name("wav|caf");
-    app.add_option("-e,--end", endIndex,
-                   "Zero-based index of the last file of the take to convert "
-                   "(default: the last file found)")
-        ->check(CLI::Range(0, morvex::kMaxTakeFiles - 1).description(""))
-        ->type_name("N");
+    app.add_option("-e,--end", endText,
+                   "Last file of the take to convert: its number as it stands in the names "
+                   "(-e 3 for MKZ01_03.WAV) or its name (-e MKZ01_03.WAV); default: the last "
+                   "file found")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return ParseEndFile(text) ? std::string() : "not a file number or name: " + text;
+            },
+            "", "END"))
+        ->type_name("N|NAME");
     app.add_flag("-i,--info", options.InfoOnly,
                  "Analyse only: show the files of each take and what would be written");
-    app.add_flag("-q,--quiet", options.Quiet, "Print nothing but errors");
+    app.add_flag("-q,--quiet", options.Quiet, "Print nothing but errors and warnings");
+    app.add_flag("--json", options.Json,
+                 "Print one JSON object per task on stdout (input files, format, frames, "
+                 "outputs, state, error) instead of the list of outputs or the -i text");
     app.add_option("files", paths, "Pairs of a take's start file and the base name of its outputs")
         ->required()
         ->type_name("START.WAV OUTPUT_BASE");
@@ -104,10 +117,6 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
                    "Run with --help for more information.\n");
         return {std::nullopt, kExitUsage};
     }
-    if (paths.size() / 2 > static_cast<size_t>(morvex::kMaxEntries)) {
-        Print(err, "morvex-split: at most 30 tasks (START.WAV OUTPUT_BASE pairs) per run\n");
-        return {std::nullopt, kExitUsage};
-    }
     for (size_t i = 0; i < paths.size(); i += 2) {
         if (paths[i].empty() || paths[i + 1].empty()) {
             Print(err, "morvex-split: empty file name\n");
@@ -118,10 +127,25 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
     // The checks above have accepted the names in any letter case.
     options.Type = types.at(Lower(typeName));
     options.Format = formats.at(Lower(formatName));
-    if (endIndex >= 0) {
-        options.EndIndex = endIndex;
+    if (!endText.empty()) {
+        options.End = ParseEndFile(endText);
     }
     return {std::move(options), kExitDone};
+}
+
+std::optional<EndFile> ParseEndFile(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    const bool digits =
+        std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (!digits) {
+        return EndFile{std::nullopt, text};
+    }
+    if (text.size() > kMaxEndNumberDigits) {
+        return std::nullopt;
+    }
+    return EndFile{std::stoi(text), ""};
 }
 
 } // namespace morvexcli

@@ -12,17 +12,25 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 struct TaskArgs {
-    std::string StartFile;
+    std::string StartFile; // a take's first file, or a folder of takes
     std::string OutputBase;
+};
+
+// The last file of each take to convert, as --end gave it: the file number as it stands in the
+// names (3 for MKZ01_03.WAV), or a file's name.
+struct EndFile {
+    std::optional<int> Number;
+    std::string Name;
 };
 
 struct SplitOptions {
     std::vector<TaskArgs> Tasks;
     int Type = 0;   // engine Type: 0 mono, 1 pairs, 2 all
     int Format = 0; // engine Format: 0 wav, 1 caf
-    std::optional<int> EndIndex;
+    std::optional<EndFile> End;
     bool InfoOnly = false;
     bool Quiet = false;
+    bool Json = false;
 };
 
 // Either options to run with, or the status the program ends with at once (help and version
@@ -33,5 +41,9 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+// "3" is a file number, anything else a file's name; nothing for an empty text or a number
+// longer than any file number.
+std::optional<EndFile> ParseEndFile(const std::string& text);
 
 } // namespace morvexcli

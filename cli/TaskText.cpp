@@ -1,0 +1,202 @@
+#include "TaskText.h"
+
+#include "MorvexWorker.h"
+
+#include <filesystem>
+#include <strings.h>
+
+namespace morvexcli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SourceEndName(const CMorvexWorker& worker, int index, int fileIndex) {
+    char name[morvex::kMaxPathBytes] = {};
+    worker.GetSourceEndName(index, fileIndex, name);
+    return name;
+}
+
+bool IsSchemeTake(const SplitEntryInfo& entry) {
+    return entry.MainNumb >= 0;
+}
+
+// The number a file of the take has in its name.
+int FileNumber(const SplitEntryInfo& entry, int fileIndex) {
+    return entry.StartSubNumb + fileIndex;
+}
+
+int ChannelsPerOutput(const SplitEntryInfo& entry) {
+    switch (entry.Type) {
+    case morvex::kTypePairs:
+        return 2;
+    case morvex::kTypeAll:
+        return entry.ChannelNumb;
+    default:
+        return 1;
+    }
+}
+
+} // namespace
+
+std::string ErrorText(const CMorvexWorker& worker, int code) {
+    char text[morvex::kInfoTextBytes] = {};
+    worker.GetErrorString(code, text);
+    return text;
+}
+
+std::string InfoText(const CMorvexWorker& worker, int index, int kind) {
+    char text[morvex::kInfoTextBytes] = {};
+    worker.GetInfoStrings(index, kind, text);
+    return text;
+}
+
+std::string TakeWarning(const CMorvexWorker& worker, int index) {
+    char text[morvex::kNoteTextBytes] = {};
+    worker.GetTakeWarning(index, text);
+    return text;
+}
+
+std::string FailureDetail(const CMorvexWorker& worker, int index) {
+    char text[morvex::kNoteTextBytes] = {};
+    worker.GetFailureDetail(index, text);
+    return text;
+}
+
+std::string AddFailureDetail(const CMorvexWorker& worker) {
+    char text[morvex::kNoteTextBytes] = {};
+    worker.GetAddFailureDetail(text);
+    return text;
+}
+
+const char* TypeName(int type) {
+    switch (type) {
+    case morvex::kTypePairs:
+        return "pairs";
+    case morvex::kTypeAll:
+        return "all";
+    default:
+        return "mono";
+    }
+}
+
+const char* FormatName(int format) {
+    return format == morvex::kFormatCaf ? "caf" : "wav";
+}
+
+std::vector<std::string> OutputFileNames(const CMorvexWorker& worker, int index) {
+    const SplitEntryInfo& entry = worker.Entry(index);
+    const int perFile = ChannelsPerOutput(entry);
+    std::vector<std::string> names;
+    for (int first = 0; perFile > 0 && first < entry.ChannelNumb; first += perFile) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, "_%02d.%s", first + 1, FormatName(entry.Format));
+        names.push_back(worker.GetDestinationBaseFile(index) + std::string(suffix));
+    }
+    return names;
+}
+
+std::vector<std::string> TakeFiles(const CMorvexWorker& worker, int index, bool toEnd) {
+    const SplitEntryInfo& entry = worker.Entry(index);
+    const std::string start = worker.GetDisplayName(index);
+    const fs::path folder = fs::path(start).parent_path();
+    const int last = toEnd ? entry.SourceEndIndex : entry.SubCount - 1;
+    std::vector<std::string> files{start};
+    for (int k = 1; k <= last; ++k) {
+        files.push_back((folder / SourceEndName(worker, index, k)).string());
+    }
+    return files;
+}
+
+uint64_t FramesToConvert(const SplitEntryInfo& entry) {
+    const uint64_t frameBytes = entry.FmtSubchunk.wBlockAlign != 0
+                                    ? entry.FmtSubchunk.wBlockAlign
+                                    : uint64_t{entry.ChannelNumb} * ((entry.WordLength + 7U) / 8U);
+    return frameBytes == 0 ? 0 : static_cast<uint64_t>(entry.BytesTotal) / frameBytes;
+}
+
+std::optional<int> EndIndexFor(const CMorvexWorker& worker, int index, const EndFile& end) {
+    const SplitEntryInfo& entry = worker.Entry(index);
+    if (end.Number) {
+        const int fileIndex = *end.Number - entry.StartSubNumb;
+        if (!IsSchemeTake(entry) || fileIndex < 0 || fileIndex >= entry.SubCount) {
+            return std::nullopt;
+        }
+        return fileIndex;
+    }
+    const std::string name = fs::path(end.Name).filename().string();
+    for (int k = 0; k < entry.SubCount; ++k) {
+        if (strcasecmp(name.c_str(), SourceEndName(worker, index, k).c_str()) == 0) {
+            return k;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string EndChoices(const CMorvexWorker& worker, int index) {
+    const SplitEntryInfo& entry = worker.Entry(index);
+    const std::string first = SourceEndName(worker, index, 0);
+    if (!IsSchemeTake(entry)) {
+        return "the take is the one file " + first;
+    }
+    const int last = entry.SubCount - 1;
+    return "its files are " + first + " to " + SourceEndName(worker, index, last) + " (--end " +
+           std::to_string(FileNumber(entry, 0)) + " to " + std::to_string(FileNumber(entry, last)) +
+           ")";
+}
+
+void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int number) {
+    const SplitEntryInfo& entry = worker.Entry(index);
+    std::fprintf(out, "Task %d: %s\n", number, worker.GetDisplayName(index));
+    std::fprintf(out, "  Files:   %d in the take:", entry.SubCount);
+    for (int k = 0; k < entry.SubCount; ++k) {
+        std::fprintf(out, " %s", SourceEndName(worker, index, k).c_str());
+    }
+    const int end = entry.SourceEndIndex;
+    std::fprintf(out, "\n  Convert: %s to %s", SourceEndName(worker, index, 0).c_str(),
+                 SourceEndName(worker, index, end).c_str());
+    if (IsSchemeTake(entry)) {
+        std::fprintf(out, " (--end %d)", FileNumber(entry, end));
+    }
+    std::fprintf(out, "\n  Format:  %s, %d bit\n",
+                 InfoText(worker, index, morvex::kInfoFormat).c_str(), entry.WordLength);
+    std::fprintf(out, "  Time:    %s\n", InfoText(worker, index, morvex::kInfoTime).c_str());
+    std::fprintf(out, "  Sizes:   %s\n", InfoText(worker, index, morvex::kInfoSizes).c_str());
+    const std::vector<std::string> names = OutputFileNames(worker, index);
+    std::fprintf(out, "  Outputs: %zu %s file(s):", names.size(), TypeName(entry.Type));
+    if (names.size() <= 2) {
+        for (const std::string& name : names) {
+            std::fprintf(out, " %s", name.c_str());
+        }
+    } else {
+        std::fprintf(out, " %s ... %s", names.front().c_str(), names.back().c_str());
+    }
+    std::fprintf(out, "\n  State:   %s\n", InfoText(worker, index, morvex::kInfoState).c_str());
+}
+
+JsonTask DescribeTask(const CMorvexWorker& worker, int index, int number,
+                      const std::string& state) {
+    const SplitEntryInfo& entry = worker.Entry(index);
+    JsonTask task;
+    task.Task = number;
+    task.Start = worker.GetDisplayName(index);
+    task.Inputs = TakeFiles(worker, index, true);
+    task.Format = JsonFormat{InfoText(worker, index, morvex::kInfoFormat), entry.ChannelNumb,
+                             entry.WordLength, entry.SampleRate};
+    task.Frames = FramesToConvert(entry);
+    task.Type = TypeName(entry.Type);
+    task.OutputFormat = FormatName(entry.Format);
+    task.Outputs = OutputFileNames(worker, index);
+    task.State = state;
+    task.Warning = TakeWarning(worker, index);
+    if (entry.ErrorState != morvex::kErrorNone) {
+        const std::string detail = FailureDetail(worker, index);
+        task.Error = JsonError{entry.ErrorState, ErrorText(worker, entry.ErrorState), {}};
+        if (!detail.empty()) {
+            task.Error->Details.push_back(detail);
+        }
+    }
+    return task;
+}
+
+} // namespace morvexcli
