@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
     libsndfile1-dev sndfile-programs sox ffmpeg
+    nlohmann-json3-dev
     xvfb xauth time
 )
 

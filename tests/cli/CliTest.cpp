@@ -1,11 +1,58 @@
 // morvex-split end to end on generated takes: every output of every type and format for takes of
-// 8 to 32 bits and 1 to 60 channels, runs that must convert nothing, and outputs in the way.
+// 8 to 32 bits and 1 to 60 channels, runs that must convert nothing, outputs in the way, folders
+// of takes, where outputs go, --end, --info's checks, --json and a stdout that cannot be written.
 #include "SplitHarness.h"
 #include "TempDir.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
 
 using namespace harness;
 
 namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Each line of --json output parsed by a real JSON parser (a line that is no JSON throws).
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    for (const std::string& line : Lines(text)) {
+        objects.push_back(nlohmann::json::parse(line));
+    }
+    return objects;
+}
+
+// Gives the files of a take the names `rename` makes of theirs (in the same folder).
+void RenameTake(Take& take, const std::function<std::string(std::string)>& rename) {
+    for (std::string& path : take.Paths) {
+        const fs::path from(path);
+        path = (from.parent_path() / rename(from.filename().string())).string();
+        fs::rename(from, path);
+    }
+}
+
+std::string LowerCase(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+}
+
+// A file the engine refuses: more channels than a take may have.
+void WriteRefusedFile(const std::string& path) {
+    testtake::WavFormat format;
+    format.channels = morvex::kMaxChannels + 32;
+    testtake::WriteFile(path, testtake::MakeWav(format, testtake::PatternSamples(10, 1, 2, 7)));
+}
 
 class Interop : public testing::TestWithParam<std::tuple<int, int>> {};
 
@@ -57,14 +104,36 @@ INSTANTIATE_TEST_SUITE_P(Cli, Interop,
                                           testing::Values(1, 2, 3, 16, 60)),
                          InteropName);
 
-// The last file converted is the one --end names; the frame its end cuts is left out.
-TEST(Cli, EndIndexStopsAfterThatFile) {
+// --end names the last file to convert by the number in its name or by its name (in any letter
+// case, with or without its folder); the frame that file's end cuts is left out. A take started
+// from its second file counts from 02.
+TEST(Cli, EndNamesTheLastFileByNumberOrName) {
     TempDir dir;
     const Take take = WriteTake(dir.Path(), 3, 2, 24, 900, {1001, 3002});
-    const Outcome run = RunSplit({"--end", "1", take.Paths[0], dir.File("part")});
-    ASSERT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_TRUE(Holds(dir.File("part_01.wav"), take, 0, 1, 3002 / 6));
-    EXPECT_TRUE(Holds(dir.File("part_02.wav"), take, 1, 1, 3002 / 6));
+    const std::vector<std::string> ends = {"2", "02", "MKZ03_02.WAV", "mkz03_02.wav",
+                                           dir.File("MKZ03_02.WAV")};
+    for (size_t i = 0; i < ends.size(); ++i) {
+        SCOPED_TRACE(ends[i]);
+        const std::string base = dir.File("part" + std::to_string(i));
+        const Outcome run = RunSplit({"--end", ends[i], take.Paths[0], base});
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        EXPECT_TRUE(Holds(OutputName(base, 0, false), take, 0, 1, 3002 / 6));
+        EXPECT_TRUE(Holds(OutputName(base, 1, false), take, 1, 1, 3002 / 6));
+    }
+
+    const Outcome fromSecond = RunSplit({"-i", "-e", "2", take.Paths[1], dir.File("second")});
+    EXPECT_EQ(fromSecond.Exit, 0) << fromSecond.Err;
+    EXPECT_TRUE(Says(fromSecond.Out, "Convert: MKZ03_02.WAV to MKZ03_02.WAV (--end 2)"));
+
+    for (const char* none : {"0", "4", "MKZ03_04.WAV", "MKZ04_02.WAV"}) {
+        const Outcome run = RunSplit({"-e", none, take.Paths[0], dir.File("none")});
+        EXPECT_EQ(run.Exit, 1) << none;
+        EXPECT_TRUE(Says(run.Err, std::string("--end ") + none + " names no file of the take " +
+                                      "(its files are MKZ03_01.WAV to MKZ03_03.WAV (--end 1 to " +
+                                      "3))"));
+    }
+    EXPECT_FALSE(testtake::FileExists(dir.File("none_01.wav")));
+    EXPECT_TRUE(Says(RunSplit({"--help"}).Out, "-e 3 for MKZ01_03.WAV"));
 }
 
 // Usage errors end with 2, tasks that cannot be added or started with 1 and the reason, and
@@ -73,17 +142,17 @@ TEST(Cli, RunsThatConvertNothing) {
     // Arguments ("START" and "BASE" stand for the take and an output base), exit code, and what it
     // says on stdout or stderr.
     using Case = std::tuple<std::vector<std::string>, int, std::string>;
-    std::vector<std::string> tooMany;
-    for (int i = 0; i < 31; ++i) {
-        tooMany.insert(tooMany.end(), {"START", "BASE" + std::to_string(i)});
-    }
     const std::vector<Case> cases = {
         {{}, 2, "required"},
         {{"START"}, 2, "needs an OUTPUT_BASE"},
         {{"-t", "stereo", "START", "BASE"}, 2, "stereo"},
-        {tooMany, 2, "at most 30 tasks"},
-        {{"nothing.wav", "BASE"}, 1, "nothing.wav: Can not open selected input file."},
-        {{"-e", "2", "START", "BASE"}, 1, "--end must lie from 0 to 1"},
+        {{"-e", "", "START", "BASE"}, 2, "--end"},
+        {{"-e", "1234", "START", "BASE"}, 2, "--end"},
+        {{"nothing.wav", "BASE"},
+         1,
+         "nothing.wav: Can not open selected input file. (No such file or directory)"},
+        {{"-e", "3", "START", "BASE"}, 1, "--end 3 names no file of the take"},
+        {{"START", "BASE", "nothing.wav", "BASE2"}, 1, "nothing converted"},
         {{"-t", "pairs", "START", "BASE"}, 1, "Mismatch: 2 channel format / odd channel count."},
         {{"START", "BASE", "START", "BASE.wav"}, 1, "Output file name is already in use."},
         {{"-i", "START", "BASE"}, 0, "Files:   2 in the take: MKZ01_01.WAV MKZ01_02.WAV"},
@@ -110,13 +179,14 @@ TEST(Cli, RunsThatConvertNothing) {
 TEST(Cli, OutputsInTheWay) {
     enum Kind { kFile, kLinkToFile, kDanglingLink };
     // The base under the output directory, what is in the way (nullptr: nothing) and its kind.
-    const std::tuple<const char*, const char*, Kind> cases[] = {{"t", "t_02.wav", kFile},
-                                                                {"t", "t_03.wav", kLinkToFile},
-                                                                {"t", "t_02.wav", kDanglingLink},
-                                                                {"missing/t", nullptr, kFile},
-                                                                {"file/t", "file", kFile}};
-    namespace fs = std::filesystem;
-    for (const auto& [base, inTheWay, kind] : cases) {
+    // The reason the error line gives after the engine's message comes last.
+    const std::tuple<const char*, const char*, Kind, const char*> cases[] = {
+        {"t", "t_02.wav", kFile, "t_02.wav: File exists)"},
+        {"t", "t_03.wav", kLinkToFile, "t_03.wav: File exists)"},
+        {"t", "t_02.wav", kDanglingLink, "t_02.wav: File exists)"},
+        {"missing/t", nullptr, kFile, "missing/t_01.wav: No such file or directory)"},
+        {"file/t", "file", kFile, "file/t_01.wav: Not a directory)"}};
+    for (const auto& [base, inTheWay, kind, reason] : cases) {
         TempDir in, out, next;
         SCOPED_TRACE(base + std::string(" ") + (inTheWay ? inTheWay : ""));
         const Take take = WriteTake(in.Path(), 1, 3, 24, 2000, {3001});
@@ -145,11 +215,235 @@ TEST(Cli, OutputsInTheWay) {
         const Outcome run = RunSplit({take.Paths[0], out.File(base), other.Paths[0], next.Path()});
 
         EXPECT_EQ(run.Exit, 1);
-        EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Output file can not be created."));
+        EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Output file can not be created. ("));
+        EXPECT_TRUE(Says(run.Err, reason));
         EXPECT_EQ(snapshot(), before);
         EXPECT_TRUE(Holds(next.File("MKZ02_01_01.wav"), other, 0, 1, other.Frames()));
         EXPECT_TRUE(Holds(next.File("MKZ02_01_02.wav"), other, 1, 1, other.Frames()));
     }
+}
+
+// A folder as START converts every take in it, found in any letter case, each into a folder of
+// its own under the output folder (made with its parents). A file the engine refuses is named
+// with the reason and the other takes still convert; files not named like the recorder's, and
+// the followers of a take, are no takes of their own.
+TEST(Cli, FolderOfTakes) {
+    TempDir in, out;
+    Take upper = WriteTake(in.Path(), 1, 2, 16, 500, {1001});
+    Take lower = WriteTake(in.Path(), 2, 3, 24, 400, {1801});
+    RenameTake(lower, LowerCase);
+    Take mixed = WriteTake(in.Path(), 3, 1, 16, 300);
+    RenameTake(mixed, [](const std::string&) { return std::string("Mkz03_01.Wav"); });
+    WriteRefusedFile(in.File("MKZ04_01.WAV"));
+    testtake::WriteFile(in.File("notes.wav"), testtake::ReadFile(upper.Paths[0]));
+
+    const std::string outFolder = out.File("split/cards/");
+    const Outcome run = RunSplit({in.Path(), outFolder});
+
+    EXPECT_EQ(run.Exit, 1);
+    // The reason follows the engine's message: the channel count refused.
+    EXPECT_TRUE(Says(run.Err, in.File("MKZ04_01.WAV") +
+                                  ": Selected input file has incompatible WAV format. (" +
+                                  std::to_string(morvex::kMaxChannels + 32) + " channels"));
+    const auto output = [&](const std::string& take, int channel) {
+        return OutputName(outFolder + take + "/" + take, channel, false);
+    };
+    std::string listed;
+    for (const auto& [name, take] : {std::pair<std::string, const Take*>{"MKZ01_01", &upper},
+                                     {"mkz02_01", &lower},
+                                     {"Mkz03_01", &mixed}}) {
+        for (int channel = 0; channel < take->Format.channels; ++channel) {
+            EXPECT_TRUE(Holds(output(name, channel), *take, channel, 1, take->Frames()));
+            listed += output(name, channel) + "\n";
+        }
+    }
+    EXPECT_EQ(run.Out, listed);
+    EXPECT_EQ(ListDir(outFolder), (std::vector<std::string>{"MKZ01_01", "Mkz03_01", "mkz02_01"}));
+
+    const Outcome empty = RunSplit({out.Path(), out.File("none/")});
+    EXPECT_EQ(empty.Exit, 1);
+    EXPECT_TRUE(Says(empty.Err, out.Path() + ": no take in this folder"));
+}
+
+// More takes than the engine's table holds run 30 at a time, in name order, and every one of them
+// converts.
+TEST(Cli, ManyTakesRunInBatches) {
+    constexpr int kTakes = morvex::kMaxEntries * 2 + 3;
+    TempDir in, out;
+    std::vector<Take> takes;
+    for (int number = kTakes; number >= 1; --number) {
+        takes.push_back(WriteTake(in.Path(), number, 1, 8, 40 + number));
+    }
+    std::reverse(takes.begin(), takes.end());
+
+    const Outcome run = RunSplit({in.Path(), out.Path()});
+
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    std::vector<std::string> listed;
+    for (int number = 1; number <= kTakes; ++number) {
+        const std::string name = fs::path(takes[number - 1].Paths[0]).stem();
+        listed.push_back(OutputName(out.File(name + "/" + name), 0, false));
+        EXPECT_TRUE(Holds(listed.back(), takes[number - 1], 0, 1, takes[number - 1].Frames()));
+    }
+    EXPECT_EQ(Lines(run.Out), listed);
+    EXPECT_TRUE(Says(run.Err, "[" + std::to_string(kTakes) + "/" + std::to_string(kTakes) + "]"));
+}
+
+// Where the outputs of a named take go: a base ending in "/" is a folder, made with its parents
+// when missing; the format's extension at the end of a base is dropped in any letter case.
+TEST(Cli, WhereOutputsGo) {
+    // Format, the base under the output folder, and the first output under it.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"caf", "G.caf", "G_01.caf"},
+        {"caf", "G.CAF", "G_01.caf"},
+        {"caf", "G.wav", "G_01.caf"},
+        {"wav", "G.WAV", "G_01.wav"},
+        {"wav", "G.caf", "G.caf_01.wav"},
+        {"wav", "new/", "new/MKZ01_01_01.wav"},
+        {"caf", "a/b/c/", "a/b/c/MKZ01_01_01.caf"}};
+    TempDir in;
+    const Take take = WriteTake(in.Path(), 1, 2, 16, 300, {601});
+    for (const auto& [format, base, first] : cases) {
+        SCOPED_TRACE(base);
+        TempDir out;
+        const Outcome run = RunSplit({"-f", format, take.Paths[0], out.File(base)});
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        const std::string firstOutput = out.File(first);
+        const std::string second = firstOutput.substr(0, firstOutput.size() - 6) + "02" +
+                                   firstOutput.substr(firstOutput.size() - 4);
+        EXPECT_EQ(run.Out, firstOutput + "\n" + second + "\n");
+        EXPECT_TRUE(Holds(firstOutput, take, 0, 1, take.Frames()));
+        EXPECT_TRUE(Holds(second, take, 1, 1, take.Frames()));
+    }
+}
+
+// --info checks that every output could be created and names what would fail, with the system's
+// reason: it exits 1 then, and writes nothing in any case (a folder to make is not made).
+TEST(Cli, InfoChecksEveryOutput) {
+    // The base under the output folder, and what stderr says (nothing: exit 0).
+    const std::pair<const char*, const char*> cases[] = {
+        {"t", ""},
+        {"missing/t", "missing: No such file or directory"},
+        {"file/t", "file: Not a directory"},
+        {"taken", "taken_02.wav: File exists"},
+        {"new/deeper/", ""},
+        {"file/deeper/", "deeper: cannot be created: "},
+    };
+    TempDir in;
+    const Take take = WriteTake(in.Path(), 1, 3, 16, 300);
+    for (const auto& [base, says] : cases) {
+        SCOPED_TRACE(base);
+        TempDir out;
+        testtake::WriteFile(out.File("file"), {1, 2, 3});
+        testtake::WriteFile(out.File("taken_02.wav"), {1, 2, 3});
+        const Outcome run = RunSplit({"-i", take.Paths[0], out.File(base)});
+        EXPECT_EQ(run.Exit, says[0] == '\0' ? 0 : 1);
+        EXPECT_TRUE(Says(run.Out, "Outputs: 3 mono file(s)"));
+        if (says[0] != '\0') {
+            EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Output file can not be created. (" +
+                                          out.Path() + "/"));
+            EXPECT_TRUE(Says(run.Err, says));
+        }
+        EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"file", "taken_02.wav"}));
+    }
+}
+
+// --json prints one object per task for scripts, read here by a real JSON parser: the files read,
+// the format, frames, outputs, state, a take's warning and the error with the system's reason.
+TEST(Cli, JsonDescribesEveryTask) {
+    TempDir in, out;
+    const Take take = WriteTake(in.Path(), 1, 2, 24, 700, {1501});
+    const Take other = WriteTake(in.Path(), 2, 1, 16, 300);
+    testtake::WriteFile(out.File("o_01.wav"), {1, 2, 3});
+
+    const Outcome run =
+        RunSplit({"--json", take.Paths[0], out.File("t"), other.Paths[0], out.File("o")});
+
+    EXPECT_EQ(run.Exit, 1);
+    const std::vector<nlohmann::json> objects = JsonLines(run.Out);
+    ASSERT_EQ(objects.size(), 2U) << run.Out;
+    const nlohmann::json& done = objects[0];
+    EXPECT_EQ(done["task"], 1);
+    EXPECT_EQ(done["state"], "done");
+    EXPECT_EQ(done["inputs"], nlohmann::json(take.Paths));
+    EXPECT_EQ(done["format"]["channels"], 2);
+    EXPECT_EQ(done["format"]["bits"], 24);
+    EXPECT_EQ(done["format"]["sample_rate"], 48000);
+    EXPECT_EQ(done["frames"], take.Frames());
+    EXPECT_EQ(done["outputs"], nlohmann::json({out.File("t_01.wav"), out.File("t_02.wav")}));
+    EXPECT_TRUE(done["error"].is_null());
+    EXPECT_TRUE(Holds(out.File("t_02.wav"), take, 1, 1, take.Frames()));
+    const nlohmann::json& failed = objects[1];
+    EXPECT_EQ(failed["state"], "failed");
+    EXPECT_EQ(failed["error"]["code"], morvex::kErrorOutputCreate);
+    EXPECT_EQ(failed["error"]["details"], nlohmann::json({out.File("o_01.wav") + ": File exists"}));
+
+    // Looking only: a refused file, a take that could convert and one whose outputs are in the
+    // way, with the names of the files read and the frames they hold.
+    WriteRefusedFile(in.File("odd \"name\".wav"));
+    const Outcome info =
+        RunSplit({"--json", "-i", "-e", "1", in.File("odd \"name\".wav"), out.File("r"),
+                  take.Paths[0], out.File("t2"), other.Paths[0], out.File("o")});
+    EXPECT_EQ(info.Exit, 1);
+    const std::vector<nlohmann::json> looked = JsonLines(info.Out);
+    ASSERT_EQ(looked.size(), 3U) << info.Out;
+    EXPECT_EQ(looked[0]["state"], "refused");
+    EXPECT_EQ(looked[0]["start"], in.File("odd \"name\".wav"));
+    EXPECT_EQ(looked[0]["error"]["code"], morvex::kErrorIncompatibleWav);
+    EXPECT_EQ(looked[1]["state"], "ready");
+    EXPECT_EQ(looked[1]["inputs"], nlohmann::json({take.Paths[0]}));
+    EXPECT_EQ(looked[1]["frames"], 1501 / 6);
+    EXPECT_EQ(looked[2]["state"], "blocked");
+    EXPECT_EQ(looked[2]["error"]["details"],
+              nlohmann::json({out.File("o_01.wav") + ": File exists"}));
+    EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"o_01.wav", "t_01.wav", "t_02.wav"}));
+}
+
+// A file with the take's next name that is not part of the take is named with the reason, on
+// stderr when the task is added and in --json.
+TEST(Cli, WarnsOfAFileLeftOutOfTheTake) {
+    TempDir in, out;
+    const Take take = WriteTake(in.Path(), 5, 2, 16, 400, {801});
+    testtake::WavFormat mono; // MKZ05_03.WAV: the next name, another format
+    mono.channels = 1;
+    testtake::WriteTake(in.Path(), 5, 3, mono, testtake::PatternSamples(100, 1, 2), {});
+
+    const Outcome run = RunSplit({"--json", take.Paths[0], out.File("w")});
+
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_TRUE(Says(run.Err, "morvex-split: warning: " + take.Paths[0] +
+                                  ": MKZ05_03.WAV is not part of the take"));
+    const std::vector<nlohmann::json> objects = JsonLines(run.Out);
+    ASSERT_EQ(objects.size(), 1U);
+    EXPECT_TRUE(Says(objects[0]["warning"].get<std::string>(), "MKZ05_03.WAV"));
+    EXPECT_EQ(objects[0]["inputs"], nlohmann::json(take.Paths));
+    EXPECT_TRUE(Holds(out.File("w_02.wav"), take, 1, 1, take.Frames()));
+}
+
+// A stdout that cannot be written (a full device) fails the run though every output was
+// written: the list of them is lost. The same holds for --info, --json and --help.
+TEST(Cli, StdoutThatCannotBeWrittenFailsTheRun) {
+    TempDir in, out, streams;
+    const Take take = WriteTake(in.Path(), 1, 2, 16, 300);
+    const std::vector<std::vector<std::string>> runs = {{take.Paths[0], out.File("a")},
+                                                        {"-i", take.Paths[0], out.File("b")},
+                                                        {"--json", take.Paths[0], out.File("c")},
+                                                        {"--help"}};
+    for (const std::vector<std::string>& args : runs) {
+        std::string command = "'" MORVEX_SPLIT_PATH "'";
+        for (const std::string& arg : args) {
+            command += " '" + arg + "'";
+        }
+        command += " >/dev/full 2>'" + streams.File("err") + "'";
+        SCOPED_TRACE(command);
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const Bytes err = testtake::ReadFile(streams.File("err"));
+        EXPECT_TRUE(Says(std::string(err.begin(), err.end()), "standard output"));
+    }
+    EXPECT_TRUE(Holds(out.File("a_01.wav"), take, 0, 1, take.Frames()));
+    EXPECT_TRUE(Holds(out.File("c_02.wav"), take, 1, 1, take.Frames()));
 }
 
 } // namespace
