@@ -47,6 +47,28 @@ std::string LowerCase(std::string name) {
     return name;
 }
 
+// Runs morvex-split with the fault shim preloaded and its faults set in `faults`.
+Outcome RunWithFaults(const std::vector<std::string>& args,
+                      const std::vector<std::pair<const char*, std::string>>& faults) {
+    std::vector<std::pair<const char*, std::string>> values = faults;
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    values.emplace_back("LD_PRELOAD", MORVEX_FAULT_SHIM_PATH);
+    // Sanitizer runtimes need not come first then.
+    values.emplace_back("ASAN_OPTIONS", std::string("verify_asan_link_order=0") +
+                                            (asan ? std::string(":") + asan : ""));
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const auto& [name, value] : values) {
+        const char* old = std::getenv(name);
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, value.c_str(), 1);
+    }
+    const Outcome run = RunSplit(args);
+    for (const auto& [name, old] : saved) {
+        old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name);
+    }
+    return run;
+}
+
 // A file the engine refuses: more channels than a take may have.
 void WriteRefusedFile(const std::string& path) {
     testtake::WavFormat format;
@@ -380,15 +402,16 @@ TEST(Cli, JsonDescribesEveryTask) {
 
     // Looking only: a refused file, a take that could convert and one whose outputs are in the
     // way, with the names of the files read and the frames they hold.
-    WriteRefusedFile(in.File("odd \"name\".wav"));
-    const Outcome info =
-        RunSplit({"--json", "-i", "-e", "1", in.File("odd \"name\".wav"), out.File("r"),
-                  take.Paths[0], out.File("t2"), other.Paths[0], out.File("o")});
+    // A name with quotes and a byte that is no UTF-8: the line stays valid JSON.
+    const std::string oddName = in.File("odd \"name\" \xff.wav");
+    WriteRefusedFile(oddName);
+    const Outcome info = RunSplit({"--json", "-i", "-e", "1", oddName, out.File("r"), take.Paths[0],
+                                   out.File("t2"), other.Paths[0], out.File("o")});
     EXPECT_EQ(info.Exit, 1);
     const std::vector<nlohmann::json> looked = JsonLines(info.Out);
     ASSERT_EQ(looked.size(), 3U) << info.Out;
     EXPECT_EQ(looked[0]["state"], "refused");
-    EXPECT_EQ(looked[0]["start"], in.File("odd \"name\".wav"));
+    EXPECT_EQ(looked[0]["start"], in.File("odd \"name\" \uFFFD.wav"));
     EXPECT_EQ(looked[0]["error"]["code"], morvex::kErrorIncompatibleWav);
     EXPECT_EQ(looked[1]["state"], "ready");
     EXPECT_EQ(looked[1]["inputs"], nlohmann::json({take.Paths[0]}));
@@ -444,6 +467,44 @@ TEST(Cli, StdoutThatCannotBeWrittenFailsTheRun) {
     }
     EXPECT_TRUE(Holds(out.File("a_01.wav"), take, 0, 1, take.Frames()));
     EXPECT_TRUE(Holds(out.File("c_02.wav"), take, 1, 1, take.Frames()));
+}
+
+// A task that fails names the file and the system's reason after the engine's message; an output
+// that cannot be deleted afterwards is named too, on stderr and in --json.
+TEST(Cli, AFailedTaskNamesTheFileAndTheReason) {
+    TempDir in;
+    // The follower fails past the header bytes that adding the task reads.
+    const Take take = WriteTake(in.Path(), 1, 2, 16, 6000, {12001});
+    const std::string failAt = std::to_string(morvex::kHeaderScanBytes + 1000);
+    {
+        TempDir out;
+        const Outcome run =
+            RunWithFaults({"--json", take.Paths[0], out.File("f")},
+                          {{"MORVEX_FAULT_SYNC", "1"}, {"MORVEX_FAULT_UNLINK", "f_02"}});
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Output file can not be written. (" +
+                                      out.File("f_01.wav") + ": Input/output error)"));
+        EXPECT_TRUE(
+            Says(run.Err, "morvex-split: " + out.File("f_02.wav") + ": could not be deleted"));
+        const std::vector<nlohmann::json> objects = JsonLines(run.Out);
+        ASSERT_EQ(objects.size(), 1U) << run.Out;
+        EXPECT_EQ(objects[0]["state"], "failed");
+        EXPECT_EQ(objects[0]["error"]["code"], morvex::kErrorOutputWrite);
+        EXPECT_EQ(objects[0]["error"]["details"],
+                  nlohmann::json({out.File("f_01.wav") + ": Input/output error",
+                                  out.File("f_02.wav") + ": could not be deleted"}));
+        EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{"f_02.wav"});
+    }
+    {
+        TempDir out;
+        const Outcome run = RunWithFaults(
+            {take.Paths[0], out.File("r")},
+            {{"MORVEX_FAULT_READ_FILE", take.Paths[1]}, {"MORVEX_FAULT_READ_AT", failAt}});
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Input file can not be read. (" +
+                                      take.Paths[1] + ": Input/output error)"));
+        EXPECT_TRUE(ListDir(out.Path()).empty());
+    }
 }
 
 } // namespace
