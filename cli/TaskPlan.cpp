@@ -84,7 +84,7 @@ bool ListTakeFiles(const std::string& folder, std::vector<std::string>& files,
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
-        // A link to nothing is listed: adding it names the fault.
+        // An entry whose kind cannot be told is listed all the same: adding it names the fault.
         std::error_code kindError;
         if (IsTakeFileName(name) && !it->is_directory(kindError)) {
             files.push_back(Absolute(it->path().string()));

@@ -258,6 +258,8 @@ TEST(Cli, FolderOfTakes) {
     RenameTake(mixed, [](const std::string&) { return std::string("Mkz03_01.Wav"); });
     WriteRefusedFile(in.File("MKZ04_01.WAV"));
     testtake::WriteFile(in.File("notes.wav"), testtake::ReadFile(upper.Paths[0]));
+    fs::create_symlink(in.File("gone"), in.File("MKZ07_01.WAV"));
+    fs::create_symlink(in.File("MKZ08_01.WAV"), in.File("MKZ08_01.WAV")); // a loop
 
     const std::string outFolder = out.File("split/cards/");
     const Outcome run = RunSplit({in.Path(), outFolder});
@@ -267,6 +269,10 @@ TEST(Cli, FolderOfTakes) {
     EXPECT_TRUE(Says(run.Err, in.File("MKZ04_01.WAV") +
                                   ": Selected input file has incompatible WAV format. (" +
                                   std::to_string(morvex::kMaxChannels + 32) + " channels"));
+    EXPECT_TRUE(Says(run.Err, in.File("MKZ07_01.WAV") +
+                                  ": Can not open selected input file. (No such file or "
+                                  "directory)"));
+    EXPECT_TRUE(Says(run.Err, in.File("MKZ08_01.WAV") + ": Can not open selected input file. ("));
     const auto output = [&](const std::string& take, int channel) {
         return OutputName(outFolder + take + "/" + take, channel, false);
     };
