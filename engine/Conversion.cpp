@@ -3,6 +3,7 @@
 #include "Deinterleave.h"
 #include "MorvexWorker.h"
 #include "OutputHeaders.h"
+#include "SampleFormat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +19,7 @@ namespace {
 constexpr int kDestBufferGranule = 512;
 constexpr int kMinDestBufferBytes = 131072;
 constexpr int kChannelsPerPair = 2;
-// "_NN.wav" / "_NN.caf": two digits cover every channel number up to 60.
+// "_NN.wav" / "_NN.caf": two digits cover every channel number up to 64.
 constexpr size_t kOutputSuffixLength = 7;
 constexpr uint8_t kSignBit = 0x80;
 
@@ -115,9 +116,17 @@ int CMorvexWorker::FailTaskOnSystemError(int code, const char* path) {
 }
 
 int CMorvexWorker::OutputHeaderBytes() const {
-    return HeaderBytesForFormat(m_Entries[m_CurrentEntry].Format);
+    return HeaderBytesFor(m_Entries[m_CurrentEntry].Format, OutputHeaderValues(0));
 }
 
+// What every output's header says: the take's samples, kept exactly, integer or float.
+HeaderValues CMorvexWorker::OutputHeaderValues(uint64_t dataBytes) const {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    const SampleFormat samples = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension);
+    HeaderValues values{dataBytes, m_ChannelsPerDestFile, m_BytesPerSample, entry.SampleRate};
+    values.Float = samples.Float;
+    return values;
+}
 int CMorvexWorker::StepNextTask() {
     ++m_CurrentEntry;
     while (m_CurrentEntry < m_EntryCount && m_Entries[m_CurrentEntry].fConversionDone) {
@@ -206,8 +215,8 @@ bool CMorvexWorker::CreateOutputs() {
 void CMorvexWorker::PrepareHeaderSpace() {
     const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     m_DestDataPoint = OutputHeaderBytes();
-    const HeaderValues values{0, m_ChannelsPerDestFile, m_BytesPerSample, entry.SampleRate};
-    uint8_t header[kWavHeaderBytes];
+    const HeaderValues values = OutputHeaderValues(0);
+    uint8_t header[kMaxHeaderBytes];
     if (entry.Format == kFormatCaf) {
         BuildProvisionalCafHeader(values, header);
     } else {
@@ -277,7 +286,7 @@ int CMorvexWorker::OpenTakeFileData(int fileIndex, int headerError) {
     TakeFile file;
     const FileCheck check =
         AnalyseTakeFile(m_SourceFileRef, m_pSourceBuffer, got,
-                        fileIndex == 0 ? nullptr : &entry.FmtSubchunk, file, reason);
+                        fileIndex == 0 ? nullptr : &entry, file, reason);
     if (check != FileCheck::Ok) {
         RecordDetail(path, reason);
         return check == FileCheck::Unreadable ? kErrorInputRead : headerError;
@@ -288,7 +297,7 @@ int CMorvexWorker::OpenTakeFileData(int fileIndex, int headerError) {
         return kErrorInputRead;
     }
     if (fileIndex == 0) {
-        StoreFormat(entry, file.Fmt);
+        StoreFormat(entry, file.Fmt, file.FmtBytes);
     }
     m_SourceDataPoint = file.DataOffset + skip;
     return TakeFirstBlock(got, entry.DataSize[fileIndex]);
@@ -369,8 +378,8 @@ bool CMorvexWorker::WriteFinalHeaders() {
     const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     const uint64_t dataBytes =
         m_DestTotalBytes / static_cast<uint64_t>(m_SourceChannels) * m_ChannelsPerDestFile;
-    const HeaderValues values{dataBytes, m_ChannelsPerDestFile, m_BytesPerSample, entry.SampleRate};
-    uint8_t header[kWavHeaderBytes];
+    const HeaderValues values = OutputHeaderValues(dataBytes);
+    uint8_t header[kMaxHeaderBytes];
     if (entry.Format == kFormatCaf) {
         BuildCafHeader(values, header);
     } else {

@@ -1,5 +1,6 @@
 // The four one-line texts that describe a task: audio format, playing time, sizes and state.
 #include "MorvexWorker.h"
+#include "SampleFormat.h"
 
 #include <climits>
 #include <cmath>
@@ -20,9 +21,15 @@ double ToGB(double bytes) {
     return bytes / kBytesPerGB;
 }
 
+// Integer PCM, the common case, is not named; any other sample format is.
 void FormatText(const SplitEntryInfo& entry, char* out) {
-    std::snprintf(out, kInfoTextBytes, "%i channels, %u Hz", static_cast<int>(entry.ChannelNumb),
-                  entry.SampleRate);
+    const SampleFormat samples = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension);
+    const int length = std::snprintf(out, kInfoTextBytes, "%i channels, %u Hz",
+                                     static_cast<int>(entry.ChannelNumb), entry.SampleRate);
+    if (samples.Float && length > 0) {
+        std::snprintf(out + length, kInfoTextBytes - static_cast<size_t>(length), ", %d-bit float",
+                      samples.ValidBits);
+    }
 }
 
 void TimeText(const SplitEntryInfo& entry, char* out) {

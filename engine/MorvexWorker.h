@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OutputWriter.h"
 #include "TzFileHandler.h"
 
 #include <cstdint>
@@ -254,4 +255,8 @@ private:
     // Details for the front ends.
     char m_AddFailureDetail[morvex::kNoteTextBytes];
     bool m_DestLeftOver[morvex::kMaxChannels]; // deleting the slot's output failed
+
+    // Flushed buffers are written on a thread of their own while the next ones fill.
+    bool CollectWrites();
+    morvex::COutputWriter m_Writer;
 };

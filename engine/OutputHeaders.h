@@ -6,20 +6,28 @@
 namespace morvex {
 
 inline constexpr int kWavHeaderBytes = 80;
+// The same layout for float samples, whose "fmt " carries its (empty) extension size: 18 bytes.
+inline constexpr int kWavFloatHeaderBytes = 82;
 inline constexpr int kCafHeaderBytes = 68;
+inline constexpr int kMaxHeaderBytes = kWavFloatHeaderBytes;
 inline constexpr uint64_t kRf64FileBytes = 1ULL << 31; // a file this large or larger is RF64
 
 struct HeaderValues {
     uint64_t DataBytes = 0; // sample bytes behind the header
-    int Channels = 0;       // channels in the file, 1 to 60
-    int BytesPerSample = 0; // 1 to 4
+    int Channels = 0;       // channels in the file, 1 to 64
+    int BytesPerSample = 0; // 1 to 4 for integer samples, 4 or 8 for float
     uint32_t SampleRate = 0;
+    // The headers say the samples' whole bytes even where fewer bits are valid: sox cannot open
+    // a WAV file that says so, and libsndfile misreads such a CAF file.
+    bool Float = false;
 };
 
-// True when a WAV output of this many sample bytes must be written as RF64.
-bool NeedsRf64(uint64_t dataBytes);
+// True when a WAV output of this many sample bytes behind a header of `headerBytes` must be
+// written as RF64.
+bool NeedsRf64(uint64_t dataBytes, int headerBytes = kWavHeaderBytes);
 
-// 80 bytes: RIFF/WAVE with a JUNK chunk, or RF64 with a ds64 chunk in its place.
+// 80 bytes: RIFF/WAVE with a JUNK chunk, or RF64 with a ds64 chunk in its place; 82 bytes for
+// float samples (format tag 3).
 void BuildWavHeader(const HeaderValues& values, uint8_t* out);
 // 68 bytes: caff with desc and data chunks, numbers big-endian.
 void BuildCafHeader(const HeaderValues& values, uint8_t* out);
@@ -32,5 +40,7 @@ void BuildProvisionalCafHeader(const HeaderValues& values, uint8_t* out);
 
 // Header size of an output format (WAV 80, CAF 68), 0 for an unknown format.
 int HeaderBytesForFormat(int format);
+// The same for outputs of these values (WAV 82 for float samples).
+int HeaderBytesFor(int format, const HeaderValues& values);
 
 } // namespace morvex

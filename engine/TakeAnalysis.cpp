@@ -2,6 +2,7 @@
 // names are recognised and how the files of a take, before and after the start file, are found.
 #include "ByteOrder.h"
 #include "MorvexWorker.h"
+#include "SampleFormat.h"
 #include "WaveHeader.h"
 
 #include <algorithm>
@@ -16,11 +17,6 @@ using namespace morvex;
 
 namespace {
 
-constexpr int16_t kPcmFormatTag = 1;
-constexpr uint16_t kMinBits = 8;
-constexpr uint16_t kMaxBits = 32;
-constexpr uint16_t kUnsupportedBits = 20;
-constexpr int kBitsPerByte = 8;
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFFU;
 
 // The recorder names the files of a take "MKZ<take>_<file>.WAV"; only the last twelve
@@ -62,46 +58,27 @@ FmtSubchunkInfo ReadFmtRecord(const uint8_t* at) {
     return fmt;
 }
 
-int ContainerBytes(const FmtSubchunkInfo& fmt) {
-    return (fmt.wBitsPerSample + kBitsPerByte - 1) / kBitsPerByte;
-}
-
-// Whether the samples can be split exactly; if not, why, in words.
-bool IsAcceptedFormat(const FmtSubchunkInfo& fmt, char* reason) {
-    if (fmt.wFormatTag != kPcmFormatTag) {
-        std::snprintf(reason, kNoteTextBytes, "format tag %d is not integer PCM",
-                      static_cast<int>(static_cast<uint16_t>(fmt.wFormatTag)));
-    } else if (fmt.wBitsPerSample < kMinBits || fmt.wBitsPerSample > kMaxBits ||
-               fmt.wBitsPerSample == kUnsupportedBits) {
-        std::snprintf(reason, kNoteTextBytes, "%u bits per sample: 8 to 32 but 20",
-                      static_cast<unsigned>(fmt.wBitsPerSample));
-    } else if (fmt.wChannels < 1 || fmt.wChannels > kMaxChannels) {
-        // Zero channels would leave the conversion and the texts nothing to divide by.
-        std::snprintf(reason, kNoteTextBytes, "%u channels: 1 to %d",
-                      static_cast<unsigned>(fmt.wChannels), kMaxChannels);
-    } else if (fmt.dwSamplesPerSec == 0) {
-        std::snprintf(reason, kNoteTextBytes, "a sample rate of 0");
-    } else if (fmt.wBlockAlign != fmt.wChannels * ContainerBytes(fmt)) {
-        // The frame size the data is laid out in must be the one the split steps by.
-        std::snprintf(reason, kNoteTextBytes, "block align %u for %u channels of %d bytes",
-                      static_cast<unsigned>(fmt.wBlockAlign), static_cast<unsigned>(fmt.wChannels),
-                      ContainerBytes(fmt));
-    } else {
-        return true;
-    }
-    return false;
-}
-
-// Header and format of one file's first bytes; `reason` says why they are refused.
-bool CheckHeader(const uint8_t* buffer, uint32_t size, WaveHeader& header, FmtSubchunkInfo& fmt,
+// Header and format of one file's first bytes; `reason` says why they are refused. `fmtBytes`
+// is what of the "fmt " body lies within them.
+bool CheckHeader(const uint8_t* buffer, uint32_t size, WaveHeader& header, uint32_t& fmtBytes,
                  char* reason) {
     const HeaderFault fault = ParseWaveHeader(buffer, size, header);
     if (fault != HeaderFault::None) {
         std::snprintf(reason, kNoteTextBytes, "%s", HeaderFaultText(fault));
         return false;
     }
-    fmt = ReadFmtRecord(header.FmtBody);
-    return IsAcceptedFormat(fmt, reason);
+    const auto within = static_cast<uint32_t>(buffer + size - header.FmtBody);
+    fmtBytes = std::min(header.FmtBytes, within);
+    SampleFormat format;
+    return DescribeFormat(header.FmtBody, fmtBytes, format, reason, kNoteTextBytes);
+}
+
+// The whole format, extension and sub-format included, as a file of the take must repeat it.
+bool SameFormat(const SplitEntryInfo& take, const uint8_t* fmtBody, uint32_t fmtBytes) {
+    uint8_t extension[kFmtExtensionBytes];
+    CopyFmtExtension(fmtBody, fmtBytes, extension);
+    return std::memcmp(&take.FmtSubchunk, fmtBody, kFmtRecordBytes) == 0 &&
+           std::memcmp(take.FmtExtension, extension, kFmtExtensionBytes) == 0;
 }
 
 // The name part of a path: after its last '/', unless that '/' is the first character.
@@ -119,16 +96,16 @@ void SystemReason(char* reason, int error) {
 bool CMorvexWorker::AnalyseWaveHeader(const uint8_t* buffer, unsigned int size,
                                       unsigned int* dataOffset, int index, int fileIndex) {
     WaveHeader header;
-    FmtSubchunkInfo fmt{};
+    uint32_t fmtBytes = 0;
     char reason[kNoteTextBytes];
-    if (!CheckHeader(buffer, size, header, fmt, reason)) {
+    if (!CheckHeader(buffer, size, header, fmtBytes, reason)) {
         return false;
     }
     if (IsEntryIndex(index) && fileIndex >= 0 && fileIndex < kMaxTakeFiles) {
         SplitEntryInfo& entry = m_Entries[index];
         if (fileIndex == 0) {
-            StoreFormat(entry, header.FmtBody);
-        } else if (std::memcmp(&entry.FmtSubchunk, header.FmtBody, kFmtRecordBytes) != 0) {
+            StoreFormat(entry, header.FmtBody, fmtBytes);
+        } else if (!SameFormat(entry, header.FmtBody, fmtBytes)) {
             return false;
         }
         entry.DataSize[fileIndex] = header.DataSize;
@@ -139,16 +116,17 @@ bool CMorvexWorker::AnalyseWaveHeader(const uint8_t* buffer, unsigned int size,
     return true;
 }
 
-void CMorvexWorker::StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody) {
+void CMorvexWorker::StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody, uint32_t fmtBytes) {
     const FmtSubchunkInfo fmt = ReadFmtRecord(fmtBody);
     std::memcpy(&entry.FmtSubchunk, fmtBody, kFmtRecordBytes);
+    CopyFmtExtension(fmtBody, fmtBytes, entry.FmtExtension);
     entry.ChannelNumb = fmt.wChannels;
     entry.WordLength = fmt.wBitsPerSample;
     entry.SampleRate = fmt.dwSamplesPerSec;
 }
 
 CMorvexWorker::FileCheck CMorvexWorker::AnalyseTakeFile(uint32_t ref, const uint8_t* buffer,
-                                                        uint32_t got, const FmtSubchunkInfo* take,
+                                                        uint32_t got, const SplitEntryInfo* take,
                                                         TakeFile& file, char* reason) {
     if (got == CTzFileHandler::kReadFailed) {
         SystemReason(reason, errno);
@@ -159,11 +137,11 @@ CMorvexWorker::FileCheck CMorvexWorker::AnalyseTakeFile(uint32_t ref, const uint
         return FileCheck::Unreadable;
     }
     WaveHeader header;
-    FmtSubchunkInfo fmt{};
-    if (!CheckHeader(buffer, std::min(got, kHeaderScanBytes), header, fmt, reason)) {
+    uint32_t fmtBytes = 0;
+    if (!CheckHeader(buffer, std::min(got, kHeaderScanBytes), header, fmtBytes, reason)) {
         return FileCheck::NotUsable;
     }
-    if (take != nullptr && std::memcmp(take, header.FmtBody, kFmtRecordBytes) != 0) {
+    if (take != nullptr && !SameFormat(*take, header.FmtBody, fmtBytes)) {
         std::snprintf(reason, kNoteTextBytes, "its format differs from the start file's");
         return FileCheck::OtherFormat;
     }
@@ -185,6 +163,7 @@ CMorvexWorker::FileCheck CMorvexWorker::AnalyseTakeFile(uint32_t ref, const uint
         return FileCheck::NotUsable;
     }
     file.Fmt = header.FmtBody;
+    file.FmtBytes = fmtBytes;
     file.DataOffset = header.DataOffset;
     file.Extent = static_cast<uint32_t>(extent);
     return FileCheck::Ok;
@@ -252,7 +231,7 @@ CMorvexWorker::FileCheck CMorvexWorker::ExamineTakeFile(const SplitEntryInfo& en
         return FileCheck::Unreadable;
     }
     const uint32_t got = m_FileHandler.Read(ref, scratch, kHeaderScanBytes);
-    const FileCheck check = AnalyseTakeFile(ref, scratch, got, &entry.FmtSubchunk, file, reason);
+    const FileCheck check = AnalyseTakeFile(ref, scratch, got, &entry, file, reason);
     m_FileHandler.Close(ref);
     return check;
 }
@@ -366,7 +345,7 @@ int CMorvexWorker::SetStartFile(int index, const char* path) {
 
     SplitEntryInfo& entry = m_Entries[index];
     std::strcpy(entry.SourceFilePath, path);
-    StoreFormat(entry, file.Fmt);
+    StoreFormat(entry, file.Fmt, file.FmtBytes);
     entry.DataSize[0] = file.Extent;
     entry.FrameSkipBytes = 0;
     entry.TakeWarning[0] = '\0';
