@@ -39,10 +39,19 @@ Bytes Chunk(const char tag[4], const Bytes& body) {
 
 Bytes MakeWav(const WavFormat& f, const Bytes& sampleData, const WavLayout& layout) {
     const auto align = static_cast<uint32_t>(f.FrameBytes());
-    const Bytes fmt = Cat({Le(1, 2), Le(f.channels, 2), Le(f.sampleRate, 4),
-                           Le(f.avgBytesPerSec != 0 ? f.avgBytesPerSec : f.sampleRate * align, 4),
-                           Le(f.blockAlign != 0 ? f.blockAlign : align, 2), Le(f.bitsPerSample, 2),
-                           Bytes(layout.fmtExtraBytes, 0)});
+    // The extensible "fmt ": its size, valid bits, no speaker positions, and the sub-format GUID.
+    const Bytes extension =
+        f.extensible ? Cat({Le(22, 2),
+                            Le(f.validBits != 0 ? f.validBits : f.bitsPerSample, 2),
+                            Le(0, 4),
+                            Le(f.formatTag, 2),
+                            {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}})
+                     : Bytes{};
+    const Bytes fmt =
+        Cat({Le(f.extensible ? 0xFFFE : f.formatTag, 2), Le(f.channels, 2), Le(f.sampleRate, 4),
+             Le(f.avgBytesPerSec != 0 ? f.avgBytesPerSec : f.sampleRate * align, 4),
+             Le(f.blockAlign != 0 ? f.blockAlign : align, 2), Le(f.bitsPerSample, 2), extension,
+             Bytes(layout.fmtExtraBytes, 0)});
     const Bytes pad(layout.padData ? sampleData.size() % 2 : 0, 0);
     const Bytes body =
         Cat({Tag("WAVE"), Chunk("fmt ", fmt), layout.chunksBeforeData, Tag("data"),

@@ -17,6 +17,9 @@ struct WavFormat {
     uint32_t sampleRate = 48000;
     uint32_t avgBytesPerSec = 0; // 0: derived from the others
     uint16_t blockAlign = 0;     // 0: derived from the others
+    uint16_t formatTag = 1;      // 1 integer PCM, 3 float, or another tag for refusals
+    bool extensible = false;     // an extensible "fmt " whose sub-format is formatTag
+    uint16_t validBits = 0;      // of the extensible "fmt "; 0: bitsPerSample
 
     int BytesPerSample() const { return (bitsPerSample + 7) / 8; }
     int FrameBytes() const { return BytesPerSample() * channels; }
