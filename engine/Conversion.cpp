@@ -14,6 +14,8 @@
 
 using namespace morvex;
 
+static_assert(kMaxChannels <= COutputWriter::kMaxSlots, "the writer holds a slot per channel");
+
 namespace {
 
 constexpr int kDestBufferGranule = 512;
@@ -169,6 +171,9 @@ int CMorvexWorker::StepStartTask() {
     if (!CreateOutputs()) {
         return FailTask(kErrorOutputCreate);
     }
+    if (!m_Writer.Prepare(entry.ChannelNumb, m_ChannelsPerDestFile, m_DestBuffSize)) {
+        return FailTask(kErrorNoMemory);
+    }
     m_ChannelPoint = 0;
     m_SampleOffset = 0;
     m_SourceChannels = entry.ChannelNumb;
@@ -239,15 +244,26 @@ void CMorvexWorker::PrepareSourceBlock() {
     }
 }
 
+// The full buffers go to the writer and de-interleaving goes on into its empty ones. A write
+// that fell short shows here, at the flush after it, or at the finish.
 bool CMorvexWorker::FlushOutputs() {
-    const auto bytes = static_cast<uint32_t>(m_DestDataPoint);
-    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
-        if (m_FileHandler.Write(m_SendFileRefs[i], m_pDestinationBuffers[i], bytes) != bytes) {
-            FailTaskOnSystemError(kErrorOutputWrite, m_DestFileNames[i]);
-            return false;
-        }
+    if (!CollectWrites()) {
+        return false;
     }
+    m_Writer.Hand(m_SendFileRefs, m_pDestinationBuffers, static_cast<uint32_t>(m_DestDataPoint));
     return true;
+}
+
+// Waits for the writer; a write of its that fell short fails the task with the output's name
+// and the reason the writer's thread was given.
+bool CMorvexWorker::CollectWrites() {
+    const COutputWriter::Outcome outcome = m_Writer.Wait();
+    if (!outcome.Failed) {
+        return true;
+    }
+    errno = outcome.Errno;
+    FailTaskOnSystemError(kErrorOutputWrite, m_DestFileNames[outcome.Slot]);
+    return false;
 }
 
 void CMorvexWorker::Deinterleave() {
@@ -428,6 +444,10 @@ int CMorvexWorker::StepFinishTask() {
         }
         m_DestDataPoint = 0;
     }
+    // The headers are rewritten through the same descriptors: every write must be done first.
+    if (!CollectWrites()) {
+        return m_ConversionState;
+    }
     // A task counts as done only when every output has its final header, is durable and is
     // closed: anything less fails the task rather than leave a broken file.
     if (!WriteFinalHeaders() || !MakeOutputsDurable()) {
@@ -443,6 +463,7 @@ int CMorvexWorker::StepFinishTask() {
         std::free(m_pDestinationBuffers[i]);
         m_pDestinationBuffers[i] = nullptr;
     }
+    m_Writer.Release();
     if (!allClosed) {
         for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
             m_FileHandler.Delete(m_DestFileNames[i]);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "TzFileHandler.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <pthread.h>
+
+namespace morvex {
+
+// Writes full output buffers on a thread of its own, so that de-interleaving goes on into a
+// second set of buffers meanwhile. Holds that second set and one batch at most: handing over a
+// batch waits for the one before. Everything is fixed-size; when no thread can be started, a
+// batch is written at once by the caller.
+class COutputWriter {
+public:
+    static constexpr int kMaxSlots = 64;
+
+    // How the last batch ended. Slot and Errno tell the first output whose write fell short.
+    struct Outcome {
+        bool Failed = false;
+        int Slot = 0;
+        int Errno = 0;
+    };
+
+    COutputWriter() = default;
+    ~COutputWriter();
+    COutputWriter(const COutputWriter&) = delete;
+    COutputWriter& operator=(const COutputWriter&) = delete;
+
+    // Makes the second set: one buffer of `bufferBytes` for each of slots 0, stride, 2 * stride,
+    // ... below `slots`. False when memory cannot be had (what was made is freed by Release).
+    bool Prepare(int slots, int stride, int bufferBytes);
+    // Waits for the batch in hand, then takes the first `bytes` of each prepared slot's buffer
+    // to write to `refs[slot]`, giving back an empty buffer of the second set in its place.
+    void Hand(const uint32_t* refs, uint8_t** buffers, uint32_t bytes);
+    // Waits until the batch in hand is written; answers how it ended and forgets it.
+    Outcome Wait();
+    // Waits, then frees the second set.
+    void Release();
+
+private:
+    static void* ThreadMain(void* self);
+    bool EnsureThread();
+    void Serve();
+    void WriteBatch();
+    void WaitIdle(std::unique_lock<std::mutex>& lock);
+
+    CTzFileHandler m_FileHandler;
+    uint8_t* m_Buffers[kMaxSlots] = {};
+    uint32_t m_Refs[kMaxSlots] = {};
+    int m_Slots = 0;
+    int m_Stride = 1;
+    uint32_t m_Bytes = 0;
+    Outcome m_Outcome;
+
+    std::mutex m_Lock;
+    std::condition_variable m_Changed;
+    bool m_Pending = false; // a batch is in hand and not yet written
+    bool m_Quit = false;
+    bool m_HasThread = false;
+    pthread_t m_Thread{};
+};
+
+} // namespace morvex
