@@ -2,6 +2,7 @@
 // responsive. A failure ends only its task; its outputs are deleted and the run goes on.
 #include "Deinterleave.h"
 #include "MorvexWorker.h"
+#include "NoteText.h"
 #include "OutputHeaders.h"
 #include "SampleFormat.h"
 
@@ -333,9 +334,7 @@ int CMorvexWorker::TakeFirstBlock(uint32_t got, uint32_t extent) {
 }
 
 void CMorvexWorker::RecordDetail(const char* path, const char* reason) {
-    const int length = std::snprintf(m_Entries[m_CurrentEntry].FailureDetail, kNoteTextBytes,
-                                     "%s: %s", path, reason);
-    static_cast<void>(length);
+    JoinNote(m_Entries[m_CurrentEntry].FailureDetail, kNoteTextBytes, {path, ": ", reason});
 }
 
 int CMorvexWorker::RecordSystemError(const char* path) {

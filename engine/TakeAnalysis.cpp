@@ -2,6 +2,7 @@
 // names are recognised and how the files of a take, before and after the start file, are found.
 #include "ByteOrder.h"
 #include "MorvexWorker.h"
+#include "NoteText.h"
 #include "SampleFormat.h"
 #include "WaveHeader.h"
 
@@ -252,11 +253,8 @@ void CMorvexWorker::FindFollowers(int index, uint8_t* scratch) {
             std::snprintf(reason, kNoteTextBytes, "a take has at most %d files", kMaxTakeFiles);
         }
         if (check != FileCheck::Ok || k == kMaxTakeFiles) {
-            // A note cut short is still a note: the file's name comes first.
-            const int length =
-                std::snprintf(entry.TakeWarning, kNoteTextBytes, "%s is not part of the take: %s.",
-                              FileNamePart(path), reason);
-            static_cast<void>(length);
+            JoinNote(entry.TakeWarning, kNoteTextBytes,
+                     {FileNamePart(path), " is not part of the take: ", reason, "."});
             break;
         }
         entry.DataSize[k] = file.Extent;
@@ -283,12 +281,9 @@ void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
             std::snprintf(reason, kNoteTextBytes, "it is missing");
         }
         if (check != FileCheck::Ok) {
-            const int length = std::snprintf(
-                entry.TakeWarning, kNoteTextBytes,
-                "Frame phase unknown: %s, an earlier file of the take: %s. The split starts at "
-                "the first byte of audio.",
-                FileNamePart(path), reason);
-            static_cast<void>(length);
+            JoinNote(entry.TakeWarning, kNoteTextBytes,
+                     {"Frame phase unknown: ", FileNamePart(path), ", an earlier file of the take: ",
+                      reason, ". The split starts at the first byte of audio."});
             return;
         }
         earlierBytes += file.Extent;
