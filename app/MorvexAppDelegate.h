@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
 class QApplication;
 class QMainWindow;
@@ -26,6 +27,7 @@ private:
     QMainWindow* m_Window = nullptr;
 };
 
-// Builds the main window with its controller and delegate and runs the main loop until the
-// window has closed; answers the loop's exit status.
-int RunMorvexApplication(QApplication& application, morvex::ToolkitServices& services);
+// Builds the main window with its controller and delegate, adds `fileNames` as tasks once the
+// loop runs, and runs the main loop until the window has closed; answers the loop's exit status.
+int RunMorvexApplication(QApplication& application, morvex::ToolkitServices& services,
+                         const QStringList& fileNames = {});

@@ -5,11 +5,13 @@
 #include "ui_MorvexMainWindow.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMainWindow>
+#include <QShortcut>
 
 #include <cmath>
 
@@ -20,6 +22,34 @@ namespace {
 const QString kStartTitle = QStringLiteral("Start");
 const QString kStopTitle = QStringLiteral("Stop");
 const QStringList kOkCancel = {QStringLiteral("OK"), QStringLiteral("Cancel")};
+
+// The keys of the buttons, one table for the shortcuts and the tooltips that show them. Built on
+// use: the standard keys are known only once the application has its platform.
+struct ButtonKeys {
+    const char* button;
+    QList<QKeySequence> keys;
+};
+
+// The key named first, which the tooltip shows, and the platform's own for the same action; not
+// every platform theme binds the standard keys (the offscreen one has no Quit).
+QList<QKeySequence> KeysOf(const QKeySequence& named, QKeySequence::StandardKey standard) {
+    QList<QKeySequence> keys{named};
+    for (const QKeySequence& key : QKeySequence::keyBindings(standard))
+        if (key != named)
+            keys << key;
+    return keys;
+}
+
+QList<ButtonKeys> ButtonKeyTable() {
+    return {
+        {"addFileButton", KeysOf(QKeySequence(Qt::CTRL | Qt::Key_O), QKeySequence::Open)},
+        {"removeFileButton", {QKeySequence(Qt::Key_Delete)}},
+        // Return of the main keyboard and Enter of the keypad alike.
+        {"startButton",
+         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}},
+        {"exitButton", KeysOf(QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence::Quit)},
+    };
+}
 
 } // namespace
 
@@ -65,6 +95,7 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     timeInfoString = m_Ui->timeInfoString;
     sizeInfoString = m_Ui->sizeInfoString;
     stateInfoString = m_Ui->stateInfoString;
+    noteInfoString = m_Ui->noteInfoString;
     progressIndicator = m_Ui->progressIndicator;
     exitButton = m_Ui->exitButton;
 
@@ -90,7 +121,22 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     _mainWindow->installEventFilter(this);
     m_TableViewport->installEventFilter(this);
 
+    installShortcuts();
     awakeFromNib();
+}
+
+// Shortcuts of their own rather than the buttons': a button's shortcut is replaced whenever its
+// text is set, as Start's is with every run.
+void MorvexController::installShortcuts() {
+    for (const ButtonKeys& entry : ButtonKeyTable()) {
+        auto* button = _mainWindow->findChild<QPushButton*>(QLatin1String(entry.button));
+        auto* shortcut = new QShortcut(_mainWindow.get());
+        shortcut->setKeys(entry.keys);
+        // click() does nothing while the button is locked.
+        connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+        button->setToolTip(QStringLiteral("%1 (%2)").arg(
+            button->toolTip(), entry.keys.first().toString(QKeySequence::NativeText)));
+    }
 }
 
 MorvexController::~MorvexController() {
@@ -172,6 +218,18 @@ QString MorvexController::stateText(int row) const {
     return infoString(row, kInfoState);
 }
 
+QString MorvexController::noteText(int row) const {
+    if (row < 0 || row >= m_MaxEntries)
+        return {};
+    QStringList notes;
+    char text[kNoteTextBytes] = {};
+    if (m_MorvexWorker.GetFailureDetail(row, text))
+        notes << QString::fromUtf8(text);
+    if (m_MorvexWorker.GetTakeWarning(row, text))
+        notes << QString::fromUtf8(text);
+    return notes.join(QLatin1Char('\n'));
+}
+
 bool MorvexController::acceptDrop(const QStringList& fileNames) {
     if (fileNames.isEmpty())
         return true;
@@ -179,10 +237,10 @@ bool MorvexController::acceptDrop(const QStringList& fileNames) {
         return false;
     // Appended once the drop has returned: a refusal raises a modal alert, and the application
     // the file came from should not wait for the drop to finish until that is answered.
-    const QByteArray path = QFile::encodeName(fileNames.first());
-    QTimer::singleShot(0, this, [this, path] {
+    const QString fileName = fileNames.first();
+    QTimer::singleShot(0, this, [this, fileName] {
         if (!m_TornDown)
-            appendTask(path);
+            appendTask(fileName);
     });
     return true;
 }
@@ -221,21 +279,44 @@ void MorvexController::addFile() {
     m_lastSource = answer.directory;
     if (answer.filenames.isEmpty() || answer.filenames.first().isEmpty())
         return;
-    appendTask(QFile::encodeName(answer.filenames.first()));
+    appendTask(answer.filenames.first());
 }
 
-void MorvexController::appendTask(const QByteArray& path) {
+void MorvexController::openFiles(const QStringList& fileNames) {
+    bool added = false;
+    for (const QString& fileName : fileNames) {
+        if (m_TornDown)
+            return;
+        // Relative to the folder the program was started in, and shown in full in the list.
+        added = appendTask(QFileInfo(fileName).absoluteFilePath()) || added;
+    }
+    // A refusal after the last task added took the focus for its alert.
+    if (added)
+        setDestinationButton->setFocus(Qt::OtherFocusReason);
+}
+
+bool MorvexController::appendTask(const QString& fileName) {
+    const QByteArray path = QFile::encodeName(fileName);
     const int code = m_MorvexWorker.SetStartFile(m_MaxEntries, path.constData());
     if (code == kErrorNone) {
         ++m_MaxEntries;
         reloadData();
         selectRowAlone(m_MaxEntries - 1);
         setDestinationButton->setFocus(Qt::OtherFocusReason);
-        return;
+        return true;
     }
     char message[kInfoTextBytes] = {};
     m_MorvexWorker.GetErrorString(code, message);
-    runAlert({QStringLiteral("File could not be added to list."), QString::fromUtf8(message), {}});
+    char detail[kNoteTextBytes] = {};
+    // The engine's message first; then the file, for alerts that come one after another, and
+    // the reason behind the message where there is one.
+    QString file = QDir::toNativeSeparators(fileName);
+    if (m_MorvexWorker.GetAddFailureDetail(detail))
+        file += QStringLiteral(": ") + QString::fromUtf8(detail);
+    runAlert({QStringLiteral("File could not be added to list."),
+              QString::fromUtf8(message) + QLatin1Char('\n') + file,
+              {}});
+    return false;
 }
 
 void MorvexController::removeFile() {
@@ -243,6 +324,8 @@ void MorvexController::removeFile() {
         return;
     m_MorvexWorker.DeleteEntry(m_EntryIndex);
     --m_MaxEntries;
+    // The task removed may have been the other half of a name clash.
+    m_MorvexWorker.RecheckNameClashes(m_MaxEntries);
     if (m_MaxEntries <= m_EntryIndex)
         m_EntryIndex = m_MaxEntries - 1;
     reloadData();
@@ -312,7 +395,7 @@ void MorvexController::setDescriptionFields() {
         audioInfoString->clear();
         timeInfoString->clear();
         sizeInfoString->clear();
-        stateInfoString->clear();
+        showStateAndNote(-1);
     } else {
         const int entry = m_EntryIndex;
         startButton->setEnabled(m_MorvexWorker.CanStart(m_MaxEntries) || m_ConversionRunning);
@@ -338,7 +421,7 @@ void MorvexController::setDescriptionFields() {
 
         setEntrySettingsState(!m_ConversionRunning &&
                               m_MorvexWorker.GetEntryState(entry) != kStateDone);
-        stateInfoString->setText(infoString(entry, kInfoState));
+        showStateAndNote(entry);
         removeFileButton->setEnabled(!m_ConversionRunning);
     }
 
@@ -401,7 +484,15 @@ void MorvexController::timerAction() {
         advanceRunningIcon();
     }
     reloadData();
-    stateInfoString->setText(infoString(m_EntryIndex, kInfoState));
+    showStateAndNote(m_EntryIndex);
+}
+
+void MorvexController::showStateAndNote(int entry) {
+    const bool isTask = entry >= 0 && entry < m_MaxEntries;
+    stateInfoString->setText(isTask ? infoString(entry, kInfoState) : QString());
+    const QString note = noteText(entry);
+    noteInfoString->setText(note);
+    m_Ui->infoLayout->setRowVisible(noteInfoString, !note.isEmpty());
 }
 
 void MorvexController::advanceRunningIcon() {

@@ -43,9 +43,14 @@ public:
     QVariant tableObjectValue(const QString& columnIdentifier, int row) const;
     QString stateImageName(int row) const;
     QString stateText(int row) const;
+    // What the user should know beyond the state: the file and the system's reason behind a
+    // failure, and what the take leaves out. Empty when there is nothing to tell.
+    QString noteText(int row) const;
     bool acceptDrop(const QStringList& fileNames);
 
 public slots:
+    // Adds each file as a task, as if chosen with Add…; each refusal raises its own alert.
+    void openFiles(const QStringList& fileNames);
     void addFile();
     void removeFile();
     void typeChanged();
@@ -72,8 +77,10 @@ private:
     class ModalScope;
 
     void awakeFromNib();
+    void installShortcuts();
+    void showStateAndNote(int entry);
     void fileListTableViewSelectionDidChange();
-    void appendTask(const QByteArray& path);
+    bool appendTask(const QString& fileName);
     void selectRowAlone(int row);
     void reloadData();
     void setProgress(double fraction);
@@ -103,6 +110,7 @@ private:
     QLabel* timeInfoString = nullptr;
     QLabel* sizeInfoString = nullptr;
     QLabel* stateInfoString = nullptr;
+    QLabel* noteInfoString = nullptr;
     QProgressBar* progressIndicator = nullptr;
     QPushButton* exitButton = nullptr;
     QWidget* m_TableViewport = nullptr;

@@ -39,14 +39,23 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
             return m_Controller.stateImageName(index.row());
         case Qt::ToolTipRole:
         case Qt::AccessibleTextRole:
-            return m_Controller.stateText(index.row());
+            return withNote(m_Controller.stateText(index.row()), index.row());
         default:
             return {};
         }
     }
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole)
         return m_Controller.tableObjectValue(identifier, index.row());
+    if (role == Qt::ToolTipRole)
+        return withNote(m_Controller.tableObjectValue(identifier, index.row()).toString(),
+                        index.row());
     return {};
+}
+
+// A row's tooltips carry the task's note too, so that it is seen without selecting the task.
+QString TaskTableModel::withNote(const QString& text, int row) const {
+    const QString note = m_Controller.noteText(row);
+    return note.isEmpty() ? text : text + QLatin1Char('\n') + note;
 }
 
 QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -38,6 +38,8 @@ public:
     static QString columnIdentifier(int column);
 
 private:
+    QString withNote(const QString& text, int row) const;
+
     MorvexController& m_Controller;
     int m_RowsShown = 0;
 };

@@ -8,5 +8,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Morvex"));
     QApplication::setDesktopFileName(QStringLiteral("morvex"));
     morvex::QtToolkitServices services;
-    return RunMorvexApplication(application, services);
+    // Files given to the program (by a file manager's "Open with", for one) become tasks.
+    return RunMorvexApplication(application, services, QApplication::arguments().mid(1));
 }

@@ -9,6 +9,7 @@
 #include <QtWidgets>
 
 #include <deque>
+#include <filesystem>
 
 // Toolkit services that answer from a script and log what was asked. A dialog the script does
 // not expect counts as unanswered, so a test also fails when the window asks too much.
@@ -42,19 +43,25 @@ struct ScriptedServices final : morvex::ToolkitServices {
 };
 
 // Recorder take MKZnn_01.WAV... in `folder`, of `frames` frames a file; answers the start file.
-// A declared size goes into every data chunk header in place of the real one.
+// A declared size goes into every data chunk header in place of the real one, and each file is
+// made that long (sparse, its audio silence from `frames` on), so that the size counts.
 inline QString WriteTake(const QString& folder, int take, int files, int channels, uint32_t frames,
                          uint16_t bits = 16, std::optional<uint32_t> declaredDataSize = {}) {
     QDir().mkpath(folder);
     const testtake::WavFormat format{static_cast<uint16_t>(channels), bits};
+    const size_t fileBytes = size_t{frames} * format.FrameBytes();
     std::vector<size_t> cuts;
     for (int i = 1; i < files; ++i)
-        cuts.push_back(size_t{frames} * format.FrameBytes() * i);
+        cuts.push_back(fileBytes * i);
     const auto stream =
         testtake::PatternSamples(frames * files, channels, format.BytesPerSample(), take);
-    return QString::fromStdString(testtake::WriteTake(folder.toStdString(), take, 1, format, stream,
-                                                      cuts, {.dataSize = declaredDataSize})
-                                      .front());
+    const auto paths = testtake::WriteTake(folder.toStdString(), take, 1, format, stream, cuts,
+                                           {.dataSize = declaredDataSize});
+    for (const std::string& path : paths)
+        if (declaredDataSize)
+            std::filesystem::resize_file(path, std::filesystem::file_size(path) - fileBytes +
+                                                   *declaredDataSize);
+    return QString::fromStdString(paths.front());
 }
 
 inline morvex::PanelAnswer Chosen(const QString& path) {

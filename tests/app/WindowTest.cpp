@@ -3,6 +3,9 @@
 #include "QtToolkitServices.h"
 #include "WindowHarness.h"
 
+#include <cerrno>
+#include <cstring>
+
 using namespace morvex;
 using namespace Qt::StringLiterals;
 
@@ -55,7 +58,9 @@ private slots:
         QCOMPARE(w->Model()->rowCount(), 30);
         const QString question = u"No output selected for previous task.|"
                                  "Please select directory and basic file name!|OK|Cancel"_s;
-        const QString full = u"File could not be added to list.|Maximum number of tasks reached."_s;
+        const QString full =
+            u"File could not be added to list.|Maximum number of tasks reached.\n"_s +
+            a.toLocalFile();
         QCOMPARE(w->services.asked, (QStringList{kOpenPanel, question, question, kSavePanel,
                                                  kOpenPanel, kSavePanel, kOpenPanel, full, full}));
     }
@@ -170,11 +175,150 @@ private slots:
         QVERIFY(!w->Model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
         QCOMPARE(w->Selected(), 2);
         QCOMPARE(w->Text("stateInfoString"), u"Output file can not be created."_s);
+        QCOMPARE(w->Text("noteInfoString"), w->Out("taken_01.wav") + u": File exists"_s);
         QCOMPARE(w->Text("progressIndicator"), u"0%"_s);
         QVERIFY(w->Exists("long_01.caf") && w->Exists("mono_04.wav"));
         w->SelectRow(0);
         QCOMPARE(w->Text("stateInfoString"), u"Conversion done."_s);
         QCOMPARE(w->Enabled(), u"addFileButton removeFileButton"_s); // the late task lacks one
+    }
+
+    void filesGivenToTheProgram() {
+        const QUrl a = w->Take(1), b = w->Take(2);
+        const QString gone = w->Out("gone.wav");
+        const QString refused = u"File could not be added to list.|"_s;
+        const auto cannotOpen = [&](const QString& file, int error) {
+            return refused + u"Can not open selected input file.\n%1: %2"_s.arg(
+                                 file, QString::fromLocal8Bit(std::strerror(error)));
+        };
+        // Relative names are taken from the folder the program started in.
+        const QString startedIn = QDir::currentPath();
+        QDir::setCurrent(QString::fromStdString(w->dir.Path()));
+        w->services.answers = {kAlertFirstButton};
+        w->services.whileOpen = [&] { w->Table()->setFocus(); }; // as a real alert takes it
+        w->controller.openFiles({a.toLocalFile(), b.fileName(), u"gone.wav"_s});
+        QDir::setCurrent(startedIn);
+        QCOMPARE(w->services.asked, QStringList{cannotOpen(gone, ENOENT)});
+        QCOMPARE(w->Model()->rowCount(), 2); // not asked for the first one's destination
+        QCOMPARE(w->Model()->index(1, 1).data().toString(), b.toLocalFile());
+        QCOMPARE(w->Selected(), 1);
+        QCOMPARE(w->controller.mainWindow()->focusWidget(), w->Get("setDestinationButton"));
+        w->services.whileOpen = nullptr;
+
+        // Beyond 30 tasks, each file is refused on its own.
+        w->services.asked.clear();
+        w->services.answers = {kAlertFirstButton, kAlertFirstButton};
+        w->controller.openFiles(QStringList(30, a.toLocalFile()));
+        QCOMPARE(w->Model()->rowCount(), 30);
+        QCOMPARE(
+            w->services.asked,
+            QStringList(2, refused + u"Maximum number of tasks reached.\n"_s + a.toLocalFile()));
+
+        // The program's own start: files after the window has shown, then the usual exit question.
+        w->controller.mainWindow()->hide(); // the loop ends with the last window shown
+        ScriptedServices started;
+        started.answers = {kAlertFirstButton, kAlertFirstButton};
+        started.whileOpen = [&started] {
+            if (started.asked.size() == 1)
+                QTimer::singleShot(0, qApp, &QApplication::closeAllWindows);
+        };
+        QCOMPARE(
+            RunMorvexApplication(*qobject_cast<QApplication*>(qApp), started,
+                                 {w->dir.Path().c_str() + u"/MKZ09_01.WAV"_s, a.toLocalFile()}),
+            0);
+        QCOMPARE(started.asked, (QStringList{cannotOpen(w->Out("MKZ09_01.WAV"), ENOENT),
+                                             u"Do you really want to exit this application?|"
+                                             "Settings will be lost.|OK|Cancel"_s}));
+    }
+
+    void shortcutsWorkAndShowInTooltips() {
+        const std::pair<const char*, QString> keys[] = {{"addFileButton", u"(Ctrl+O)"_s},
+                                                        {"removeFileButton", u"(Del)"_s},
+                                                        {"startButton", u"(Ctrl+Return)"_s},
+                                                        {"exitButton", u"(Ctrl+Q)"_s}};
+        for (const auto& [button, key] : keys)
+            QVERIFY2(w->Get(button)->toolTip().endsWith(key), button);
+        QMainWindow* window = w->controller.mainWindow();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        const auto press = [&](int key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+            QTest::keyClick(w->Table(), static_cast<Qt::Key>(key), modifiers);
+        };
+
+        press(Qt::Key_Delete, Qt::NoModifier); // locked buttons: nothing happens, nothing asked
+        press(Qt::Key_Return);
+        QVERIFY(!w->controller.isConversionRunning());
+        for (int take : {1, 2}) {
+            w->services.panels.push_back(Chosen(w->Take(take).toLocalFile()));
+            press(Qt::Key_O);
+            w->Pick(w->Out(take == 1 ? "one" : "two"));
+        }
+        QCOMPARE(w->Model()->rowCount(), 2);
+        w->Table()->setFocus();
+        press(Qt::Key_Delete, Qt::NoModifier);
+        QCOMPARE(w->Model()->rowCount(), 1);
+
+        // Start and Stop alike: the button's text changes, its key stays.
+        press(Qt::Key_Return);
+        QCOMPARE(w->Text("startButton"), u"Stop"_s);
+        w->services.answers = {kAlertSecondButton, kAlertSecondButton};
+        press(Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+        QVERIFY(w->controller.isConversionRunning());
+        press(Qt::Key_Q); // "Cancel": the window stays
+        QVERIFY(window->isVisible());
+        QCOMPARE(w->services.asked.mid(4),
+                 (QStringList{u"Do you really want to stop conversion?|Output files of current "
+                              "task will be deleted.|OK|Cancel"_s,
+                              u"Do you really want to exit this application?|Conversion is still "
+                              "running!|OK|Cancel"_s}));
+    }
+
+    void nameClashesAreRecheckedAtOnce() {
+        w->Drop({w->Take(1)});
+        w->Pick(w->Out("Gig"));
+        w->Drop({w->Take(2)});
+        w->Pick(w->Out("Gig"));
+        QCOMPARE(w->Icons(), (QStringList{QString(), u"Error"_s}));
+        QVERIFY(!w->Get("startButton")->isEnabled());
+
+        w->SelectRow(0); // the first one moves: the second's clash is gone
+        w->Pick(w->Out("Other"));
+        QCOMPARE(w->Icons(), QStringList(2));
+        QVERIFY(w->Get("startButton")->isEnabled());
+        w->Pick(w->Out("Gig")); // and back: shown on the task set, at once
+        QCOMPARE(w->Icons(), (QStringList{u"Error"_s, QString()}));
+        QCOMPARE(w->Text("stateInfoString"), u"Output file name is already in use."_s);
+        QVERIFY(!w->Get("startButton")->isEnabled());
+
+        w->SelectRow(1);
+        w->Click("removeFileButton"); // the other half of the clash removed
+        QCOMPARE(w->Icons(), QStringList(1));
+        QCOMPARE(w->Text("stateInfoString"), u"File(s) prepared for conversion."_s);
+        QVERIFY(w->Get("startButton")->isEnabled());
+    }
+
+    void takeWarningShownWithTheTask() {
+        const QUrl start = w->Take(5, 2);
+        // The take's third file in another format: not part of the take, and the user is told.
+        testtake::WriteFile(w->dir.File("MKZ05_03.WAV"),
+                            testtake::MakeWav(testtake::WavFormat{4, 16}, testtake::Bytes(64, 1)));
+        w->Drop({w->Take(6), start});
+        QCOMPARE(w->Text("noteInfoString"), QString());
+        QVERIFY(w->Get("noteInfoString")->isHidden());
+        w->Drop({start});
+        QCOMPARE(w->Get<QComboBox>("sourceEnd")->count(), 2);
+        const QString note = w->Text("noteInfoString");
+        QVERIFY2(note.startsWith(u"MKZ05_03.WAV is not part of the take: "_s), qPrintable(note));
+        QVERIFY(w->Get("noteInfoString")->isVisibleTo(w->controller.mainWindow()));
+        for (int column : {0, 1})
+            QVERIFY(w->Model()
+                        ->index(1, column)
+                        .data(Qt::ToolTipRole)
+                        .toString()
+                        .endsWith(u"\n"_s + note));
+        QCOMPARE(w->Model()->index(0, 1).data(Qt::ToolTipRole).toString(), w->Out("MKZ06_01.WAV"));
+        w->SelectRow(0);
+        QVERIFY(w->Get("noteInfoString")->isHidden());
     }
 
     void closingAsksAboutUnfinishedWork() {
