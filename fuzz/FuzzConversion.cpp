@@ -38,7 +38,7 @@ struct Params {
 
 Params Decode(const uint8_t* p, size_t streamSeed) {
     Params params{};
-    params.Channels = 1 + p[0] % 60;
+    params.Channels = 1 + p[0] % morvex::kMaxChannels;
     params.Bits = 8 + p[1] % 25;
     if (params.Bits == 20) {
         params.Bits = 24;

@@ -1,5 +1,5 @@
 // morvex-split end to end on generated takes: every output of every type and format for takes of
-// 8 to 32 bits and 1 to 60 channels, runs that must convert nothing, outputs in the way, folders
+// 8 to 32 bits and 1 to 64 channels, runs that must convert nothing, outputs in the way, folders
 // of takes, where outputs go, --end, --info's checks, --json and a stdout that cannot be written.
 #include "SplitHarness.h"
 #include "TempDir.h"
@@ -123,7 +123,7 @@ std::string InteropName(const testing::TestParamInfo<Interop::ParamType>& param)
 
 INSTANTIATE_TEST_SUITE_P(Cli, Interop,
                          testing::Combine(testing::Values(8, 12, 16, 24, 32),
-                                          testing::Values(1, 2, 3, 16, 60)),
+                                          testing::Values(1, 2, 3, 16, 64)),
                          InteropName);
 
 // --end names the last file to convert by the number in its name or by its name (in any letter

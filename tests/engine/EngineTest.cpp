@@ -124,7 +124,7 @@ TEST(Kernel, MatchesByteWiseReferenceAfterEveryBlock) {
             return std::uniform_int_distribution<int>(low, high)(rng);
         };
         const auto random = [&] { return static_cast<uint8_t>(rng()); };
-        const int n = pick(1, 60), b = pick(1, 4), type = pick(0, 2);
+        const int n = pick(1, kMaxChannels), b = pick(1, 4), type = pick(0, 2);
         const int perFile = type == 0 ? 1 : type == 2 ? n : 2 - n % 2, g = perFile * b;
         const int size = pick(2 * g, std::vector{2 * g + 3, 24 * g + 700, 70000}[pick(0, 2)]);
         Bytes prefill(static_cast<size_t>(size) + 16);

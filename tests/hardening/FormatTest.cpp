@@ -103,6 +103,10 @@ struct Source {
     bool SoxMisreadsSource = false;
 };
 
+void PrintTo(const Source& source, std::ostream* out) {
+    *out << source.Name;
+}
+
 // Raw samples that name their channel and frame; float ones are numbers from -1 to 1.
 Bytes RawSamples(const testtake::WavFormat& f, uint32_t frames) {
     const int bps = f.BytesPerSample();
