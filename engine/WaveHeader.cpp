@@ -18,8 +18,30 @@ uint32_t FindRiff(const uint8_t* buffer, uint32_t size) {
     return p + kRiffStride <= size ? p : size;
 }
 
-uint64_t NextChunk(uint64_t at, uint32_t bodyBytes) {
-    return at + kChunkHeaderBytes + bodyBytes + (bodyBytes & 1U);
+bool IsChunkId(const uint8_t* buffer, uint32_t size, uint64_t at) {
+    constexpr uint8_t kFirstPrintable = 0x20;
+    constexpr uint8_t kLastPrintable = 0x7E;
+    if (at + 4 > size) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (buffer[at + i] < kFirstPrintable || buffer[at + i] > kLastPrintable) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// After an odd size comes a pad byte; some writers leave it out, which shows as a chunk id one
+// byte early and none where the pad would put it.
+uint64_t NextChunk(const uint8_t* buffer, uint32_t size, uint64_t at, uint32_t bodyBytes) {
+    const uint64_t unpadded = at + kChunkHeaderBytes + bodyBytes;
+    const uint64_t padded = unpadded + (bodyBytes & 1U);
+    if (padded != unpadded && !IsChunkId(buffer, size, padded) &&
+        IsChunkId(buffer, size, unpadded)) {
+        return unpadded;
+    }
+    return padded;
 }
 
 } // namespace
@@ -55,7 +77,7 @@ HeaderFault ParseWaveHeader(const uint8_t* buffer, uint32_t size, WaveHeader& he
             header.DataSize = bodyBytes;
             return HeaderFault::None;
         }
-        at = NextChunk(at, bodyBytes);
+        at = NextChunk(buffer, size, at, bodyBytes);
     }
     return header.FmtBody == nullptr ? HeaderFault::NoFmt : HeaderFault::NoData;
 }

@@ -93,17 +93,21 @@ Bytes CommentChunk() {
 // Chunks before and after the audio, odd data sizes with their pad bytes, in takes whose files
 // are cut inside frames: only the data chunks are audio, and the take stays in frame.
 TEST(RealWorld, ChunksAroundTheAudioAreNeverAudio) {
-    testtake::WavLayout comment, trailing, padded;
+    testtake::WavLayout comment, trailing, padded, unpadded;
     comment.chunksBeforeData = CommentChunk();
     trailing.trailingBytes = testtake::Chunk("LIST", Bytes(30, 'i'));
     const Bytes ixml = testtake::Chunk("iXML", Bytes(7, '<'));
     trailing.trailingBytes.insert(trailing.trailingBytes.end(), ixml.begin(), ixml.end());
     trailing.padData = padded.padData = true;
     padded.chunksBeforeData = testtake::Chunk("bext", Bytes(13, 'b'));
+    // A writer that leaves out the pad byte after an odd chunk.
+    unpadded.chunksBeforeData = {'b', 'e', 'x', 't', 13, 0, 0, 0};
+    unpadded.chunksBeforeData.insert(unpadded.chunksBeforeData.end(), 13, 'b');
     const std::tuple<const char*, testtake::WavLayout, int, int> cases[] = {
         {"comment before the data", comment, 2, 16},
         {"chunks after odd-sized data", trailing, 3, 24},
         {"pad bytes between files", padded, 1, 8},
+        {"a pad byte left out", unpadded, 2, 24},
     };
     int number = 1;
     for (const auto& [name, layout, channels, bits] : cases) {
