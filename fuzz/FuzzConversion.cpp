@@ -40,9 +40,6 @@ Params Decode(const uint8_t* p, size_t streamSeed) {
     Params params{};
     params.Channels = 1 + p[0] % morvex::kMaxChannels;
     params.Bits = 8 + p[1] % 25;
-    if (params.Bits == 20) {
-        params.Bits = 24;
-    }
     params.Type = p[2] & 3;
     params.Format = (p[2] >> 2) % 3;
     params.Files = 1 + (p[3] & 3);
@@ -129,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stream[i] = data[8 + i % (size - 8)];
     }
     testtake::WavLayout layout;
+    layout.padData = true;
     if (params.Trailing) {
         layout.trailingBytes = testtake::Chunk("LIST", Bytes(3, 0x11));
     }
@@ -202,8 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(listed == inputs); // a failed or stopped task leaves no output
         return 0;
     }
-    // The sample stream the task converted: every file up to the source end, with any bytes
-    // behind its data chunk.
+    // The sample stream the task converted: the data chunks of every file up to the source end;
+    // pad bytes and chunks behind them are no audio.
     Bytes converted;
     size_t begin = 0;
     for (int k = 0; k <= endIndex; ++k) {
@@ -211,7 +209,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             k < static_cast<int>(params.Cuts.size()) ? params.Cuts[k] : stream.size();
         converted.insert(converted.end(), stream.begin() + static_cast<long>(begin),
                          stream.begin() + static_cast<long>(end));
-        converted.insert(converted.end(), layout.trailingBytes.begin(), layout.trailingBytes.end());
         begin = end;
     }
     Check(listed == inputs + CheckOutputs(base, params, converted));
