@@ -445,6 +445,7 @@ void MorvexController::startConversion() {
         m_MorvexWorker.StartConversion(m_MaxEntries);
         m_ConversionToStop = false;
         m_ConversionRunning = true;
+        setRunTimerPace(true);
         setDescriptionFields();
         removeFileButton->setEnabled(false);
         startButton->setText(kStopTitle);
@@ -462,12 +463,13 @@ void MorvexController::startConversion() {
 void MorvexController::timerAction() {
     if (m_TornDown || m_ModalDepth > 0)
         return;
-    const int state = m_MorvexWorker.ConversionStep();
+    const int state = runConversionSteps();
     if (!m_ConversionRunning)
         return;
 
     if (state == kConvRunOver) {
         m_ConversionRunning = false;
+        setRunTimerPace(false);
         setDescriptionFields();
         startButton->setText(kStartTitle);
     } else {
@@ -495,13 +497,34 @@ void MorvexController::showStateAndNote(int entry) {
     m_Ui->infoLayout->setRowVisible(noteInfoString, !note.isEmpty());
 }
 
+// Steps the engine until the tick's budget is spent, or sooner where the window has something
+// to show or do: a task has ended (its icon, the next row to select), the run is over, or a stop
+// was asked. At least one step is made.
+int MorvexController::runConversionSteps() {
+    QElapsedTimer spent;
+    spent.start();
+    int state = m_MorvexWorker.ConversionStep();
+    const auto taskGoesOn = [](int answer) {
+        return answer == kConvConvert || answer == kConvFinishTask;
+    };
+    while (m_ConversionRunning && !m_ConversionToStop && taskGoesOn(state) &&
+           spent.elapsed() < m_StepBudgetMs)
+        state = m_MorvexWorker.ConversionStep();
+    return state;
+}
+
+// Ticks come as fast as the event loop allows during a run, and at an easy pace otherwise.
+void MorvexController::setRunTimerPace(bool running) {
+    callWorkerTimer.setInterval(running ? kRunTickIntervalMs : kTimerIntervalMs);
+}
+
 void MorvexController::advanceRunningIcon() {
-    const int frame = m_animationCount / 4;
-    _DoingImage = m_DoingFrames[frame];
-    m_DoingImageName = QStringLiteral("Doing%1").arg(frame + 1);
-    ++m_animationCount;
-    if (m_animationCount > 15)
-        m_animationCount = 0;
+    if (m_IconFrameClock.isValid() && m_IconFrameClock.elapsed() < kIconFrameMs)
+        return;
+    m_IconFrameClock.start();
+    _DoingImage = m_DoingFrames[m_animationCount];
+    m_DoingImageName = QStringLiteral("Doing%1").arg(m_animationCount + 1);
+    m_animationCount = (m_animationCount + 1) % 4;
 }
 
 void MorvexController::setProgress(double fraction) {

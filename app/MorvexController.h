@@ -3,6 +3,7 @@
 #include "MorvexWorker.h"
 #include "ToolkitServices.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QString>
@@ -29,6 +30,14 @@ class MorvexController final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTimerIntervalMs = 50;
+    // During a run the timer fires whenever the event loop is free, and each tick steps the
+    // engine for up to this long: the run goes at the engine's speed while input and painting
+    // still come between ticks. A step takes a few milliseconds more at most, so the event loop
+    // is never held much past this.
+    static constexpr int kRunTickIntervalMs = 0;
+    static constexpr int kStepBudgetMs = 20;
+    // The running icon shows each of its four frames this long, however often the timer ticks.
+    static constexpr int kIconFrameMs = 200;
 
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
     ~MorvexController() override;
@@ -37,6 +46,9 @@ public:
     const CMorvexWorker& worker() const { return m_MorvexWorker; }
     bool isConversionRunning() const { return m_ConversionRunning; }
     QTimer& conversionTimer() { return callWorkerTimer; }
+    // Milliseconds of engine steps per tick; 0 makes a tick one step (tests that look at a run
+    // between two steps).
+    void setStepBudgetMs(int budget) { m_StepBudgetMs = budget; }
 
     // Data source of the task table.
     int numberOfRows() const { return m_MaxEntries; }
@@ -85,6 +97,8 @@ private:
     void reloadData();
     void setProgress(double fraction);
     void advanceRunningIcon();
+    int runConversionSteps();
+    void setRunTimerPace(bool running);
     QString infoString(int entry, int kind) const;
 
     morvex::PanelAnswer runOpenPanel(const morvex::OpenPanelOptions& options);
@@ -131,6 +145,8 @@ private:
     bool m_ConversionRunning = false;
     bool m_ConversionToStop = false;
     int m_animationCount = 0;
+    QElapsedTimer m_IconFrameClock;
+    int m_StepBudgetMs = kStepBudgetMs;
 
     int m_ModalDepth = 0;
     bool m_TornDown = false;

@@ -121,6 +121,7 @@ private slots:
     }
 
     void runStopAndPause() {
+        w->controller.setStepBudgetMs(0); // one step a tick: the run is looked at between steps
         w->Drop({w->Take(1, 60)});
         w->Pick(w->Out("long"));
         w->Choose("setType", 1);
@@ -133,10 +134,15 @@ private slots:
         w->Click("startButton");
         QCOMPARE(w->Text("startButton"), u"Stop"_s);
         QCOMPARE(w->Enabled(), u"startButton"_s);
-        for (int tick = 0; tick < 20; ++tick) { // the running icon turns a frame every 4 ticks
-            w->Tick();
-            QCOMPARE(w->Icons(), (QStringList{u"Doing%1"_s.arg(tick / 4 % 4 + 1), {}, {}}));
+        QStringList frames; // the running icon turns a frame at a time, by time, not by ticks
+        for (int frame = 0; frame < 5; ++frame) {
+            w->Tick(3);
+            frames << w->Icons().first();
+            QCOMPARE(w->Icons().mid(1), QStringList(2));
+            QTest::qWait(MorvexController::kIconFrameMs + 10);
         }
+        QCOMPARE(frames,
+                 (QStringList{u"Doing1"_s, u"Doing2"_s, u"Doing3"_s, u"Doing4"_s, u"Doing1"_s}));
         QVERIFY(w->Exists("long_01.caf") && w->Text("progressIndicator") != u"0%"_s);
         QVERIFY(w->Text("stateInfoString").startsWith(u"Conversion running, "_s));
         w->services.answers = {kAlertFirstButton, kAlertSecondButton};
@@ -148,13 +154,16 @@ private slots:
         QCOMPARE(w->Icons(), QStringList(3));
         QCOMPARE(w->Text("stateInfoString"), u"File(s) prepared for conversion."_s);
 
-        w->Click("startButton"); // from the stopped task again, its icon turning on where it was
+        w->Click("startButton"); // from the stopped task again, its icon turning
         w->Tick();
-        QCOMPARE(w->Icons().first(), u"Doing2"_s);
+        QVERIFY(w->Icons().first().startsWith(u"Doing"_s));
+        QCOMPARE(w->controller.conversionTimer().interval(), MorvexController::kRunTickIntervalMs);
         w->Drop({w->Take(4)}); // joins the list, not the run
         QCOMPARE(w->Icons().at(3), QString());
 
-        // On the timer now; nothing moves while the stop question is open, though ticks come.
+        // On the timer and its budget now; nothing moves while the stop question is open, though
+        // ticks come.
+        w->controller.setStepBudgetMs(MorvexController::kStepBudgetMs);
         w->controller.conversionTimer().start();
         const auto shown = [&] {
             return w->Icons() << w->Text("progressIndicator") << w->Text("stateInfoString");
@@ -181,6 +190,33 @@ private slots:
         w->SelectRow(0);
         QCOMPARE(w->Text("stateInfoString"), u"Conversion done."_s);
         QCOMPARE(w->Enabled(), u"addFileButton removeFileButton"_s); // the late task lacks one
+        QCOMPARE(w->controller.conversionTimer().interval(), MorvexController::kTimerIntervalMs);
+    }
+
+    // A tick makes as many steps as its budget allows, yet ends wherever the window has to show
+    // something: each task's start (its row selected, its icon turning) and each task's end.
+    void ticksBatchStepsButStopAtEveryTask() {
+        for (const int take : {1, 2, 3}) {
+            w->Drop({w->Take(take, 60)}); // 60 files: at least 60 steps a task
+            w->Pick(w->Out(qPrintable(u"t%1"_s.arg(take))));
+        }
+        w->Click("startButton");
+        int ticks = 0;
+        int done = 0;
+        QList<int> seenRunning;
+        while (w->controller.isConversionRunning() && ticks < 1000) {
+            w->Tick();
+            ++ticks;
+            const int doneNow = int(w->Icons().count(u"Done"_s));
+            QVERIFY2(doneNow - done <= 1, "a tick ran past the end of a task");
+            done = doneNow;
+            const int row = w->Selected();
+            if (row >= 0 && w->Icons().at(row).startsWith(u"Doing"_s) && !seenRunning.contains(row))
+                seenRunning << row;
+        }
+        QCOMPARE(w->Icons(), QStringList(3, u"Done"_s));
+        QCOMPARE(seenRunning, (QList<int>{0, 1, 2}));
+        QVERIFY2(ticks < 90, qPrintable(u"%1 ticks for 180 files"_s.arg(ticks)));
     }
 
     void filesGivenToTheProgram() {
@@ -332,7 +368,9 @@ private slots:
             w->Tick();
         QVERIFY(w->controller.windowShouldClose()); // all done: nothing to lose, not asked
 
-        // During a run "OK" deletes the unfinished task's outputs, not the finished ones'.
+        // During a run "OK" deletes the unfinished task's outputs, not the finished ones'. Closed
+        // between two steps, so that the task is surely unfinished.
+        w->controller.setStepBudgetMs(0);
         w->Drop({w->Take(2, 200)});
         w->Pick(w->Out("long"));
         w->Click("startButton");
