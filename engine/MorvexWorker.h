@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OutputHeaders.h"
 #include "OutputWriter.h"
 #include "TzFileHandler.h"
 
@@ -9,7 +10,7 @@ namespace morvex {
 
 inline constexpr int kMaxEntries = 30;
 inline constexpr int kMaxPathBytes = 1000; // terminator included
-inline constexpr int kMaxChannels = 60;
+inline constexpr int kMaxChannels = 64;
 inline constexpr int kMaxTakeFiles = 100;
 inline constexpr int kInfoTextBytes = 200;
 // Notes that name a file: its name (at most 255 bytes) and a reason.
@@ -103,6 +104,8 @@ struct SplitEntryInfo {
     int ErrorState;
     // Bytes at the start file's data that finish a frame begun in the take's earlier files.
     uint32_t FrameSkipBytes;
+    // The start file's "fmt " behind FmtSubchunk when it is the extensible one, else zeros.
+    uint8_t FmtExtension[24];
     // Why the file after the take's last one is not part of it, or why the frame phase of a take
     // started from a later file is unknown; empty when there is nothing to tell.
     char TakeWarning[morvex::kNoteTextBytes];
@@ -190,12 +193,13 @@ private:
     enum class FileCheck { Ok, Missing, Unreadable, NotUsable, OtherFormat };
     struct TakeFile {
         const uint8_t* Fmt = nullptr; // the "fmt " body within the bytes analysed
+        uint32_t FmtBytes = 0;        // of it within those bytes
         uint32_t DataOffset = 0;
         uint32_t Extent = 0; // bytes of audio: the data chunk, or to the end of an unfinished file
     };
-    static void StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody);
+    static void StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody, uint32_t fmtBytes);
     FileCheck AnalyseTakeFile(uint32_t ref, const uint8_t* buffer, uint32_t got,
-                              const FmtSubchunkInfo* take, TakeFile& file, char* reason);
+                              const SplitEntryInfo* take, TakeFile& file, char* reason);
     bool BuildTakeFilePath(const SplitEntryInfo& entry, int number, bool recorderCase,
                            char* path) const;
     uint32_t OpenTakeFile(const SplitEntryInfo& entry, int number, char* path);
@@ -224,6 +228,7 @@ private:
     bool WriteFinalHeaders();
     bool MakeOutputsDurable();
     int OutputHeaderBytes() const;
+    morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
 
     SplitEntryInfo m_Entries[morvex::kMaxEntries];
