@@ -2,11 +2,12 @@
 # `make run`  builds the application and starts the window.
 # `make test` builds and runs the whole test suite: a debug build, the same suite under
 #             AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded fuzzing run.
+# `make package` builds the Debian package (CPack).
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test test-debug test-asan fuzz bench clean
+.PHONY: all deps build run test test-debug test-asan fuzz bench package clean
 
 all: build
 
@@ -42,6 +43,10 @@ fuzz: deps
 
 bench: build
 	bash bench/run_benchmarks.sh
+
+# The Debian package of the release build: build/release/morvex_<version>_<arch>.deb
+package: build
+	cd build/release && cpack -G DEB
 
 clean:
 	rm -rf build

@@ -11,6 +11,7 @@ packages=(
     libsndfile1-dev sndfile-programs sox ffmpeg
     nlohmann-json3-dev
     xvfb xauth time
+    dpkg-dev file desktop-file-utils groff-base
 )
 
 missing=()
