@@ -74,7 +74,10 @@ void AppendEscaped(std::string& out, unsigned char c) {
 std::string JsonStrings(const std::vector<std::string>& texts) {
     std::string out = "[";
     for (size_t i = 0; i < texts.size(); ++i) {
-        out += (i == 0 ? "" : ",") + JsonString(texts[i]);
+        if (i != 0) {
+            out += ',';
+        }
+        out += JsonString(texts[i]);
     }
     return out + "]";
 }
