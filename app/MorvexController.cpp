@@ -498,19 +498,19 @@ void MorvexController::showStateAndNote(int entry) {
 }
 
 // Steps the engine until the tick's budget is spent, or sooner where the window has something
-// to show or do: a task has ended (its icon, the next row to select), the run is over, or a stop
-// was asked. At least one step is made.
+// to show or do: a task is about to start (its row to select) or has ended (its icon), the run
+// is over, or a stop was asked. A task's first and last steps, which create or sync all its
+// outputs and are the longest, get a tick of their own. At least one step is made.
 int MorvexController::runConversionSteps() {
     QElapsedTimer spent;
     spent.start();
-    int state = m_MorvexWorker.ConversionStep();
-    const auto taskGoesOn = [](int answer) {
-        return answer == kConvConvert || answer == kConvFinishTask;
-    };
-    while (m_ConversionRunning && !m_ConversionToStop && taskGoesOn(state) &&
-           spent.elapsed() < m_StepBudgetMs)
-        state = m_MorvexWorker.ConversionStep();
-    return state;
+    for (;;) {
+        const bool starting = m_StepAnswer == kConvStartTask;
+        m_StepAnswer = m_MorvexWorker.ConversionStep();
+        if (starting || m_StepAnswer != kConvConvert || !m_ConversionRunning ||
+            m_ConversionToStop || spent.elapsed() >= m_StepBudgetMs)
+            return m_StepAnswer;
+    }
 }
 
 // Ticks come as fast as the event loop allows during a run, and at an easy pace otherwise.

@@ -147,6 +147,7 @@ private:
     int m_animationCount = 0;
     QElapsedTimer m_IconFrameClock;
     int m_StepBudgetMs = kStepBudgetMs;
+    int m_StepAnswer = morvex::kConvIdle; // the engine's answer to the last step
 
     int m_ModalDepth = 0;
     bool m_TornDown = false;
