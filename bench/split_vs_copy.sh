@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Times morvex-split against copying the take with `cat`, side by side in one run, and prints a
+# Markdown table of ratios. Every round runs each command once, in turn, so that a change of the
+# machine's load touches all of them alike; a command's ratio is the median over the rounds of
+# its time divided by the copy's time in the same round.
+#
+#   bench/split_vs_copy.sh [BUILD_DIR]     default: build/release, configured if missing
+#
+# Environment:
+#   WORK          folder for the take and the outputs (default /dev/shm/morvex-bench: tmpfs)
+#   RUNS          rounds (default 7)
+#   TAKE_SECONDS  length of the 32-channel, 24-bit, 48 kHz take (default 60)
+#   SYNC=1        the copy is `cat take > copy && sync copy`, as split syncs its own outputs
+#   DROP_CACHES=1 the page cache is emptied before every command (root), so the take is read
+#                 from the disk
+#   BASELINE      another morvex-split (an earlier build) timed in the same rounds
+#   TYPES         output types to time (default "mono pairs all")
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(realpath -m "${1:-$root/build/release}")
+runs=${RUNS:-7}
+work=${WORK:-/dev/shm/morvex-bench}
+seconds=${TAKE_SECONDS:-60}
+sync_copy=${SYNC:-0}
+drop_caches=${DROP_CACHES:-0}
+baseline=${BASELINE:-}
+types=${TYPES:-mono pairs all}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVEX_BUILD_BENCH=ON \
+        -DMORVEX_BUILD_APP=OFF -DMORVEX_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target morvex-split morvex-make-take >/dev/null
+split=$build/cli/morvex-split
+
+rm -rf "$work"
+mkdir -p "$work/take" "$work/out"
+trap 'rm -rf "$work"' EXIT
+take=$work/take/MKZ01_01.WAV
+"$build/bench/morvex-make-take" "$take" 32 24 48000 "$seconds"
+results=$work/results
+: >"$results"
+
+copy="cat '$take' > '$work/out/copy.wav'"
+copy_text='cat take > copy'
+if [ "$sync_copy" = 1 ]; then
+    copy+=" && sync '$work/out/copy.wav'"
+    copy_text+=' && sync copy'
+fi
+source_text='the page cache'
+[ "$drop_caches" = 1 ] && source_text='the disk (page cache dropped before each command)'
+names=(copy)
+commands=("$copy")
+for type in $types; do
+    for format in wav caf; do
+        names+=("split-$type-$format")
+        commands+=("'$split' -q -t $type -f $format '$take' '$work/out/s'")
+        if [ -n "$baseline" ]; then
+            names+=("before-$type-$format")
+            commands+=("'$baseline' -q -t $type -f $format '$take' '$work/out/s'")
+        fi
+    done
+done
+
+# run NAME CMD: one timed run after the outputs are removed and written out (not timed).
+run() {
+    rm -rf "$work/out"/*
+    sync
+    if [ "$drop_caches" = 1 ]; then echo 3 >/proc/sys/vm/drop_caches; fi
+    local t0 t1
+    t0=$(date +%s%N)
+    if ! /usr/bin/time -f %M -o "$work/rss" bash -c "$2" >/dev/null 2>"$work/stderr"; then
+        echo "$1 failed:" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    fi
+    t1=$(date +%s%N)
+    echo "$1 $round $((t1 - t0)) $(tail -n 1 "$work/rss")" >>"$results"
+}
+
+load_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
+for ((round = 0; round < runs; round++)); do
+    echo "round $((round + 1)) of $runs" >&2
+    for i in "${!names[@]}"; do
+        run "${names[$i]}" "${commands[$i]}"
+    done
+done
+load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
+
+bytes=$(stat -c %s "$take")
+echo "Take: 32 channels, 24 bit, 48 kHz, $seconds s ($bytes bytes) on $(df --output=fstype "$work" | tail -n 1)" \
+    "($work); take read from $source_text; copy: \`$copy_text\`."
+echo "$(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'); kernel $(uname -r);" \
+    "load average $load_before before, $load_after after; $runs rounds."
+echo
+echo "| Command | Median | MB/s | × copy (median of rounds) | best / worst round | Peak RSS (MiB) |"
+echo "|---|---:|---:|---:|---:|---:|"
+python3 - "$results" "$bytes" "${names[@]}" <<'REPORT'
+import statistics, sys
+results, size, names = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+times, rss = {}, {}
+for line in open(results):
+    name, run, ns, kib = line.split()
+    times.setdefault(name, {})[run] = int(ns)
+    rss[name] = max(rss.get(name, 0), int(kib))
+copy = times["copy"]
+for name in names:
+    runs = times[name]
+    ratios = sorted(runs[r] / copy[r] for r in runs)
+    median = statistics.median_low(sorted(runs.values()))
+    print(f"| {name} | {median / 1e6:.0f} ms | {size / (median / 1e9) / 1e6:.0f} | "
+          f"{statistics.median_low(ratios):.2f} | {ratios[0]:.2f} / {ratios[-1]:.2f} | "
+          f"{rss[name] / 1024:.1f} |")
+REPORT
