@@ -1,13 +1,14 @@
 # The two commands of the README, plus the pieces they are made of.
 # `make run`  builds the application and starts the window.
 # `make test` builds and runs the whole test suite: a debug build, the same suite under
-#             AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded fuzzing run.
+#             AddressSanitizer + UndefinedBehaviorSanitizer, the engine and command-line suites
+#             under ThreadSanitizer, and a bounded fuzzing run.
 # `make package` builds the Debian package (CPack).
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test test-debug test-asan fuzz bench package clean
+.PHONY: all deps build run test test-debug test-asan test-tsan fuzz bench package clean
 
 all: build
 
@@ -26,7 +27,7 @@ run: build
 		./build/release/cli/morvex-split --help; \
 	fi
 
-test: test-debug test-asan fuzz
+test: test-debug test-asan test-tsan fuzz
 
 test-debug: deps
 	cmake --preset debug
@@ -37,6 +38,11 @@ test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 fuzz: deps
 	@if [ -x scripts/run-fuzzers.sh ]; then FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/run-fuzzers.sh; fi
