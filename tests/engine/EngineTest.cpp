@@ -5,8 +5,11 @@
 #include "Deinterleave.h"
 #include "MorvexWorker.h"
 #include "OutputHeaders.h"
+#include "OutputWriter.h"
 #include "SplitHarness.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <sys/mman.h>
@@ -180,6 +183,57 @@ TEST(Header, WavRf64AndCafBytesAtTheBoundaries) {
                           "lpcm\0\0\0\2\0\0\0\3\0\0\0\1\0\0\0\1\0\0\0\030"
                           "data\0\0\0\0\0\0\0\4\0\0\0\0\315", // D = 0: the edit count only
                           kCafHeaderBytes + 1));
+}
+
+// The writer takes a batch's buffers and gives back its own, so that two sets take turns. A write
+// that falls short is told once, naming the first output it failed on and the reason the writer's
+// own thread was given; the outputs after it are not written.
+TEST_F(EngineTest, OutputWriterTakesTurnsWithTwoSetsAndTellsTheFirstFailure) {
+    constexpr int kSlots = 4, kStride = 2, kBufferBytes = 64;
+    CTzFileHandler files;
+    COutputWriter writer;
+    ASSERT_TRUE(writer.Prepare(kSlots, kStride, kBufferBytes));
+    uint32_t refs[COutputWriter::kMaxSlots] = {};
+    uint8_t* buffers[COutputWriter::kMaxSlots] = {};
+    for (int slot = 0; slot < kSlots; slot += kStride) {
+        refs[slot] = files.Create(dir.File("out" + std::to_string(slot)).c_str());
+        buffers[slot] = static_cast<uint8_t*>(std::malloc(kBufferBytes));
+    }
+    uint8_t* const firstSet[] = {buffers[0], buffers[2]};
+    const auto fill = [&](uint32_t bytes, uint8_t value) {
+        for (int slot = 0; slot < kSlots; slot += kStride) {
+            std::memset(buffers[slot], value + slot, bytes);
+        }
+        writer.Hand(refs, buffers, bytes);
+    };
+    fill(10, 'a');
+    EXPECT_TRUE(buffers[0] != firstSet[0] && buffers[2] != firstSet[1] && buffers[1] == nullptr);
+    EXPECT_FALSE(writer.Wait().Failed);
+    fill(20, 'k');
+    EXPECT_TRUE(buffers[0] == firstSet[0] && buffers[2] == firstSet[1]);
+    EXPECT_FALSE(writer.Wait().Failed);
+    const auto expected = [](int slot) {
+        Bytes bytes(10, static_cast<uint8_t>('a' + slot));
+        bytes.insert(bytes.end(), 20, static_cast<uint8_t>('k' + slot));
+        return bytes;
+    };
+    EXPECT_EQ(testtake::ReadFile(dir.File("out0")), expected(0));
+    EXPECT_EQ(testtake::ReadFile(dir.File("out2")), expected(2));
+
+    files.Close(refs[0]); // read-only now: its writes fail with EBADF
+    refs[0] = files.Open(dir.File("out0").c_str(), CTzFileHandler::kModeRead);
+    fill(5, 'x');
+    errno = 0;
+    const COutputWriter::Outcome outcome = writer.Wait();
+    EXPECT_TRUE(outcome.Failed && outcome.Slot == 0 && outcome.Errno == EBADF);
+    EXPECT_FALSE(writer.Wait().Failed);
+    EXPECT_EQ(testtake::ReadFile(dir.File("out2")), expected(2));
+
+    writer.Release();
+    for (int slot = 0; slot < kSlots; slot += kStride) {
+        files.Close(refs[slot]);
+        std::free(buffers[slot]);
+    }
 }
 
 // Create never touching an existing file keeps an output name in use from being destroyed; a bare

@@ -30,6 +30,10 @@ TEST(Faults, DiskFullFailsTheTaskAndTheNextOneConverts) {
     for (const Take* failed : {&a, &b}) {
         EXPECT_TRUE(Says(run.Err, failed->Paths[0] + ": Output file can not be written."));
     }
+    // The reason is the one the writing thread was given, for the first output that filled up.
+    for (const char* base : {"a", "b"}) {
+        EXPECT_TRUE(Says(run.Err, "(" + out.File(base) + "_01.wav: File too large)"));
+    }
     EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"c_01.wav", "c_02.wav", "c_03.wav"}));
     for (int channel = 0; channel < 3; ++channel) {
         EXPECT_TRUE(Holds(out.File(OutputName("c", channel, false)), c, channel, 1, c.Frames()));
