@@ -29,9 +29,9 @@ struct Bench {
             state ^= state << 5;
             byte = static_cast<uint8_t>(state);
         }
-        // As the engine sizes them: its share of 4 MiB, a multiple of 512, at least 128 KiB.
+        // As the engine sizes them: its share of 4 MiB, a multiple of 512, at least 64 KiB.
         int size = static_cast<int>(kBlock / static_cast<uint32_t>(channels)) * perFile / 512 * 512;
-        size = size < 131072 ? 131072 : size;
+        size = size < 65536 ? 65536 : size;
         Pointers.assign(morvex::kMaxChannels, nullptr);
         for (int first = 0; first < channels; first += perFile) {
             Buffers.emplace_back(static_cast<size_t>(size));

@@ -20,7 +20,9 @@ static_assert(kMaxChannels <= COutputWriter::kMaxSlots, "the writer holds a slot
 namespace {
 
 constexpr int kDestBufferGranule = 512;
-constexpr int kMinDestBufferBytes = 131072;
+// Output buffers share the source block's size between them, down to this each: a take of many
+// channels keeps both sets of buffers near the source block's size (memory stays under 24 MiB).
+constexpr int kMinDestBufferBytes = 65536;
 constexpr int kChannelsPerPair = 2;
 // "_NN.wav" / "_NN.caf": two digits cover every channel number up to 64.
 constexpr size_t kOutputSuffixLength = 7;
@@ -156,7 +158,7 @@ int CMorvexWorker::StepStartTask() {
     if (m_SourceFileRef == 0) {
         return FailTaskOnSystemError(kErrorInputRead, entry.SourceFilePath);
     }
-    m_pSourceBuffer = static_cast<uint8_t*>(std::malloc(kSourceBufferBytes));
+    m_pSourceBuffer = AllocateBlock(kSourceBufferBytes);
     if (m_pSourceBuffer == nullptr) {
         return FailTask(kErrorNoMemory);
     }
@@ -172,7 +174,8 @@ int CMorvexWorker::StepStartTask() {
     if (!CreateOutputs()) {
         return FailTask(kErrorOutputCreate);
     }
-    if (!m_Writer.Prepare(entry.ChannelNumb, m_ChannelsPerDestFile, m_DestBuffSize)) {
+    if (!m_Writer.Prepare(entry.ChannelNumb, m_ChannelsPerDestFile, m_DestBuffSize,
+                          m_pDestinationBuffers)) {
         return FailTask(kErrorNoMemory);
     }
     m_ChannelPoint = 0;
@@ -207,8 +210,7 @@ bool CMorvexWorker::CreateOutputs() {
         if (m_SendFileRefs[i] == 0 && allCreated) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
         }
-        m_pDestinationBuffers[i] = static_cast<uint8_t*>(std::malloc(m_DestBuffSize));
-        if (m_SendFileRefs[i] == 0 || m_pDestinationBuffers[i] == nullptr) {
+        if (m_SendFileRefs[i] == 0) {
             allCreated = false;
         }
     }
@@ -459,8 +461,7 @@ int CMorvexWorker::StepFinishTask() {
             allClosed = false;
         }
         m_SendFileRefs[i] = 0;
-        std::free(m_pDestinationBuffers[i]);
-        m_pDestinationBuffers[i] = nullptr;
+        m_pDestinationBuffers[i] = nullptr; // the writer's: freed by its Release
     }
     m_Writer.Release();
     if (!allClosed) {

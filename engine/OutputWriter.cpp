@@ -2,9 +2,26 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <utility>
 
 namespace morvex {
+
+namespace {
+
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+
+} // namespace
+
+uint8_t* AllocateBlock(size_t bytes) {
+    void* block = nullptr;
+    if (posix_memalign(&block, kHugePageBytes, bytes) != 0) {
+        return nullptr;
+    }
+    // Only a hint: without huge pages the block works the same.
+    ::madvise(block, bytes, MADV_HUGEPAGE);
+    return static_cast<uint8_t*>(block);
+}
 
 COutputWriter::~COutputWriter() {
     Release();
@@ -19,16 +36,24 @@ COutputWriter::~COutputWriter() {
     pthread_join(m_Thread, nullptr);
 }
 
-bool COutputWriter::Prepare(int slots, int stride, int bufferBytes) {
+bool COutputWriter::Prepare(int slots, int stride, int bufferBytes, uint8_t** buffers) {
     Release();
     m_Slots = slots < kMaxSlots ? slots : kMaxSlots;
     m_Stride = stride > 0 ? stride : 1;
-    bool allMade = true;
-    for (int i = 0; i < m_Slots; i += m_Stride) {
-        m_Buffers[i] = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bufferBytes)));
-        allMade = allMade && m_Buffers[i] != nullptr;
+    const auto outputs = static_cast<size_t>((m_Slots + m_Stride - 1) / m_Stride);
+    const auto bytes = static_cast<size_t>(bufferBytes);
+    for (uint8_t*& set : m_Sets) {
+        set = AllocateBlock(outputs * bytes);
+        if (set == nullptr) {
+            return false;
+        }
     }
-    return allMade;
+    for (int i = 0; i < m_Slots; i += m_Stride) {
+        const size_t offset = static_cast<size_t>(i / m_Stride) * bytes;
+        buffers[i] = m_Sets[0] + offset;
+        m_Buffers[i] = m_Sets[1] + offset;
+    }
+    return true;
 }
 
 void COutputWriter::Hand(const uint32_t* refs, uint8_t** buffers, uint32_t bytes) {
@@ -59,8 +84,11 @@ void COutputWriter::Release() {
     std::unique_lock<std::mutex> lock(m_Lock);
     WaitIdle(lock);
     m_Outcome = Outcome{};
+    for (uint8_t*& set : m_Sets) {
+        std::free(set);
+        set = nullptr;
+    }
     for (uint8_t*& buffer : m_Buffers) {
-        std::free(buffer);
         buffer = nullptr;
     }
     m_Slots = 0;

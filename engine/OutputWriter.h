@@ -3,16 +3,22 @@
 #include "TzFileHandler.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <pthread.h>
 
 namespace morvex {
 
+// A block for a large buffer, freed with std::free. Placed and marked so that the system can back
+// it with huge pages: faulting in 4 KiB pages one by one costs as much as copying megabytes.
+uint8_t* AllocateBlock(size_t bytes);
+
 // Writes full output buffers on a thread of its own, so that de-interleaving goes on into a
 // second set of buffers meanwhile. Holds that second set and one batch at most: handing over a
-// batch waits for the one before. Everything is fixed-size; when no thread can be started, a
-// batch is written at once by the caller.
+// batch waits for the one before. Both sets are made here, each one block (see AllocateBlock).
+// Everything is fixed-size; when no thread can be started, a batch is written at once by the
+// caller.
 class COutputWriter {
 public:
     static constexpr int kMaxSlots = 64;
@@ -29,15 +35,16 @@ public:
     COutputWriter(const COutputWriter&) = delete;
     COutputWriter& operator=(const COutputWriter&) = delete;
 
-    // Makes the second set: one buffer of `bufferBytes` for each of slots 0, stride, 2 * stride,
-    // ... below `slots`. False when memory cannot be had (what was made is freed by Release).
-    bool Prepare(int slots, int stride, int bufferBytes);
+    // Makes both sets: one buffer of `bufferBytes` for each of slots 0, stride, 2 * stride, ...
+    // below `slots`; the first set goes to `buffers`, which stay valid until Release. False when
+    // memory cannot be had (what was made is freed by Release).
+    bool Prepare(int slots, int stride, int bufferBytes, uint8_t** buffers);
     // Waits for the batch in hand, then takes the first `bytes` of each prepared slot's buffer
     // to write to `refs[slot]`, giving back an empty buffer of the second set in its place.
     void Hand(const uint32_t* refs, uint8_t** buffers, uint32_t bytes);
     // Waits until the batch in hand is written; answers how it ended and forgets it.
     Outcome Wait();
-    // Waits, then frees the second set.
+    // Waits, then frees both sets, wherever Hand has put their buffers.
     void Release();
 
 private:
@@ -48,6 +55,7 @@ private:
     void WaitIdle(std::unique_lock<std::mutex>& lock);
 
     CTzFileHandler m_FileHandler;
+    uint8_t* m_Sets[2] = {};
     uint8_t* m_Buffers[kMaxSlots] = {};
     uint32_t m_Refs[kMaxSlots] = {};
     int m_Slots = 0;

@@ -249,8 +249,7 @@ void CMorvexWorker::DoClear() {
             }
             m_SendFileRefs[i] = 0;
         }
-        std::free(m_pDestinationBuffers[i]);
-        m_pDestinationBuffers[i] = nullptr;
+        m_pDestinationBuffers[i] = nullptr; // the writer's, freed above
     }
     std::free(m_pSourceBuffer);
     m_pSourceBuffer = nullptr;

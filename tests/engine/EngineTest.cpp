@@ -9,7 +9,6 @@
 #include "SplitHarness.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <sys/mman.h>
@@ -192,12 +191,11 @@ TEST_F(EngineTest, OutputWriterTakesTurnsWithTwoSetsAndTellsTheFirstFailure) {
     constexpr int kSlots = 4, kStride = 2, kBufferBytes = 64;
     CTzFileHandler files;
     COutputWriter writer;
-    ASSERT_TRUE(writer.Prepare(kSlots, kStride, kBufferBytes));
     uint32_t refs[COutputWriter::kMaxSlots] = {};
     uint8_t* buffers[COutputWriter::kMaxSlots] = {};
+    ASSERT_TRUE(writer.Prepare(kSlots, kStride, kBufferBytes, buffers));
     for (int slot = 0; slot < kSlots; slot += kStride) {
         refs[slot] = files.Create(dir.File("out" + std::to_string(slot)).c_str());
-        buffers[slot] = static_cast<uint8_t*>(std::malloc(kBufferBytes));
     }
     uint8_t* const firstSet[] = {buffers[0], buffers[2]};
     const auto fill = [&](uint32_t bytes, uint8_t value) {
@@ -232,7 +230,6 @@ TEST_F(EngineTest, OutputWriterTakesTurnsWithTwoSetsAndTellsTheFirstFailure) {
     writer.Release();
     for (int slot = 0; slot < kSlots; slot += kStride) {
         files.Close(refs[slot]);
-        std::free(buffers[slot]);
     }
 }
 
