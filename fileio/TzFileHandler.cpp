@@ -13,8 +13,10 @@ namespace {
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 constexpr size_t kMaxNameBytes = 255;
 // Writeback is started for every window of this many bytes that a write completes: large
-// enough to keep the device's requests big, small enough that little is left for the sync.
-constexpr off_t kWritebackWindow = 8 << 20;
+// enough to keep the device's requests big, small enough that little is left for the sync. Per
+// file: the 32 mono outputs of a take each grow at a 32nd of its rate, and with 8 MiB most of a
+// minute's take was still to be written at the sync (docs/benchmarks.md).
+constexpr off_t kWritebackWindow = 2 << 20;
 
 // References are descriptors shifted by one, so that descriptor 0 still gives a valid reference.
 uint32_t ToRef(int fd) {
