@@ -13,7 +13,8 @@
 #   SYNC=1        the copy is `cat take > copy && sync copy`, as split syncs its own outputs
 #   DROP_CACHES=1 the page cache is emptied before every command (root), so the take is read
 #                 from the disk
-#   BASELINE      another morvex-split (an earlier build) timed in the same rounds
+#   OTHERS        other morvex-split builds timed in the same rounds, as NAME=PATH ...
+#                 (for example before=../old/build/release/cli/morvex-split)
 #   TYPES         output types to time (default "mono pairs all")
 set -euo pipefail
 
@@ -24,7 +25,7 @@ work=${WORK:-/dev/shm/morvex-bench}
 seconds=${TAKE_SECONDS:-60}
 sync_copy=${SYNC:-0}
 drop_caches=${DROP_CACHES:-0}
-baseline=${BASELINE:-}
+read -r -a others <<<"${OTHERS:-}"
 types=${TYPES:-mono pairs all}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -56,10 +57,10 @@ for type in $types; do
     for format in wav caf; do
         names+=("split-$type-$format")
         commands+=("'$split' -q -t $type -f $format '$take' '$work/out/s'")
-        if [ -n "$baseline" ]; then
-            names+=("before-$type-$format")
-            commands+=("'$baseline' -q -t $type -f $format '$take' '$work/out/s'")
-        fi
+        for other in "${others[@]}"; do
+            names+=("${other%%=*}-$type-$format")
+            commands+=("'${other#*=}' -q -t $type -f $format '$take' '$work/out/s'")
+        done
     done
 done
 
