@@ -466,6 +466,10 @@ void MorvexController::timerAction() {
     const int state = runConversionSteps();
     if (!m_ConversionRunning)
         return;
+    // In the middle of a task the window is redrawn a few times a second, not after every tick:
+    // drawing it costs as much as a good part of a tick's work.
+    if (state == kConvConvert && !m_ConversionToStop && !viewRefreshDue())
+        return;
 
     if (state == kConvRunOver) {
         m_ConversionRunning = false;
@@ -511,6 +515,13 @@ int MorvexController::runConversionSteps() {
             m_ConversionToStop || spent.elapsed() >= m_StepBudgetMs)
             return m_StepAnswer;
     }
+}
+
+bool MorvexController::viewRefreshDue() {
+    if (m_ViewRefreshClock.isValid() && m_ViewRefreshClock.elapsed() < kViewRefreshMs)
+        return false;
+    m_ViewRefreshClock.start();
+    return true;
 }
 
 // Ticks come as fast as the event loop allows during a run, and at an easy pace otherwise.

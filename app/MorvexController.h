@@ -38,6 +38,9 @@ public:
     static constexpr int kStepBudgetMs = 20;
     // The running icon shows each of its four frames this long, however often the timer ticks.
     static constexpr int kIconFrameMs = 200;
+    // The bar, the running task's row and its icon are brought up to date this often at most
+    // while a task converts; at once when a task starts or ends.
+    static constexpr int kViewRefreshMs = 100;
 
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
     ~MorvexController() override;
@@ -98,6 +101,7 @@ private:
     void setProgress(double fraction);
     void advanceRunningIcon();
     int runConversionSteps();
+    bool viewRefreshDue();
     void setRunTimerPace(bool running);
     QString infoString(int entry, int kind) const;
 
@@ -146,6 +150,7 @@ private:
     bool m_ConversionToStop = false;
     int m_animationCount = 0;
     QElapsedTimer m_IconFrameClock;
+    QElapsedTimer m_ViewRefreshClock;
     int m_StepBudgetMs = kStepBudgetMs;
     int m_StepAnswer = morvex::kConvIdle; // the engine's answer to the last step
 
