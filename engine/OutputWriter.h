@@ -39,8 +39,9 @@ public:
     // below `slots`; the first set goes to `buffers`, which stay valid until Release. False when
     // memory cannot be had (what was made is freed by Release).
     bool Prepare(int slots, int stride, int bufferBytes, uint8_t** buffers);
-    // Waits for the batch in hand, then takes the first `bytes` of each prepared slot's buffer
-    // to write to `refs[slot]`, giving back an empty buffer of the second set in its place.
+    // Waits for the batch in hand (Wait first to learn how it ended), then takes the first
+    // `bytes` of each prepared slot's buffer to write to `refs[slot]`, giving back an empty
+    // buffer of the second set in its place.
     void Hand(const uint32_t* refs, uint8_t** buffers, uint32_t bytes);
     // Waits until the batch in hand is written; answers how it ended and forgets it.
     Outcome Wait();
