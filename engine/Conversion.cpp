@@ -27,6 +27,9 @@ constexpr int kChannelsPerPair = 2;
 // "_NN.wav" / "_NN.caf": two digits cover every channel number up to 64.
 constexpr size_t kOutputSuffixLength = 7;
 constexpr uint8_t kSignBit = 0x80;
+// How long a finishing step waits for the outputs' syncs before it answers and is called again:
+// on a fast device they are done by then, and the caller sees one finishing step as ever.
+constexpr int kSyncWaitMs = 15;
 
 const char* OutputExtension(int format) {
     return format == kFormatCaf ? "caf" : "wav";
@@ -303,9 +306,8 @@ int CMorvexWorker::OpenTakeFileData(int fileIndex, int headerError) {
     const uint32_t got = m_FileHandler.Read(m_SourceFileRef, m_pSourceBuffer, kSourceBufferBytes);
     char reason[kNoteTextBytes];
     TakeFile file;
-    const FileCheck check =
-        AnalyseTakeFile(m_SourceFileRef, m_pSourceBuffer, got,
-                        fileIndex == 0 ? nullptr : &entry, file, reason);
+    const FileCheck check = AnalyseTakeFile(m_SourceFileRef, m_pSourceBuffer, got,
+                                            fileIndex == 0 ? nullptr : &entry, file, reason);
     if (check != FileCheck::Ok) {
         RecordDetail(path, reason);
         return check == FileCheck::Unreadable ? kErrorInputRead : headerError;
@@ -415,43 +417,75 @@ bool CMorvexWorker::WriteFinalHeaders() {
 
 // Done means durable and present: every output's data and header on the device, the folder's
 // entries too, and every output name still naming the file that was written (a folder removed
-// or a name replaced during the run would otherwise be reported as written). Outputs keep the
-// take's time, so that folders sort by recording time.
-bool CMorvexWorker::MakeOutputsDurable() {
-    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+// or a name replaced during the run would otherwise be reported as written).
+// The syncs run on the writer's thread: a device that takes its time over them must not hold the
+// caller, so a finishing step answers 4 again until they are done, waiting a little each time.
+bool CMorvexWorker::SyncOutputs(bool& failed) {
+    failed = false;
+    COutputWriter::Outcome outcome;
+    if (!m_Writer.WaitFor(kSyncWaitMs, outcome)) {
+        return false;
+    }
+    m_OutputsSyncing = false;
+    if (outcome.Failed) {
+        errno = outcome.Errno;
+        const int slot = outcome.Slot == COutputWriter::kFolderSlot ? 0 : outcome.Slot;
+        RecordDetail(m_DestFileNames[slot], std::strerror(errno));
+        failed = true;
+        return true;
+    }
+    failed = !OutputsInPlace();
+    return true;
+}
+
+bool CMorvexWorker::OutputsInPlace() {
     for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
-        m_FileHandler.CopyModificationTime(m_SendFileRefs[i], entry.SourceFilePath);
-        if (m_FileHandler.Sync(m_SendFileRefs[i]) == 0) {
-            RecordDetail(m_DestFileNames[i], std::strerror(errno));
-            return false;
-        }
         if (m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) == 0) {
             RecordDetail(m_DestFileNames[i], "the file written is no longer there");
             return false;
         }
     }
-    // All outputs share the base path's folder.
-    if (m_FileHandler.SyncFolder(m_DestFileNames[0]) == 0) {
-        RecordDetail(m_DestFileNames[0], std::strerror(errno));
-        return false;
-    }
     return true;
 }
 
-int CMorvexWorker::StepFinishTask() {
+// The last data and the headers, then the syncs handed to the writer. Outputs keep the take's
+// time, so that folders sort by recording time.
+bool CMorvexWorker::CompleteOutputs() {
     if (m_DestDataPoint != 0) {
         if (!FlushOutputs()) {
-            return m_ConversionState;
+            return false;
         }
         m_DestDataPoint = 0;
     }
     // The headers are rewritten through the same descriptors: every write must be done first.
     if (!CollectWrites()) {
-        return m_ConversionState;
+        return false;
     }
+    // Checked before the syncs as well, whose failure in a folder that has gone would say less.
+    if (!WriteFinalHeaders() || !OutputsInPlace()) {
+        FailTask(kErrorOutputWrite);
+        return false;
+    }
+    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        m_FileHandler.CopyModificationTime(m_SendFileRefs[i],
+                                           m_Entries[m_CurrentEntry].SourceFilePath);
+    }
+    m_Writer.HandSync(m_SendFileRefs, m_DestFileNames[0]); // all outputs share one folder
+    m_OutputsSyncing = true;
+    return true;
+}
+
+int CMorvexWorker::StepFinishTask() {
     // A task counts as done only when every output has its final header, is durable and is
     // closed: anything less fails the task rather than leave a broken file.
-    if (!WriteFinalHeaders() || !MakeOutputsDurable()) {
+    if (!m_OutputsSyncing && !CompleteOutputs()) {
+        return m_ConversionState;
+    }
+    bool failed = false;
+    if (!SyncOutputs(failed)) {
+        return m_ConversionState;
+    }
+    if (failed) {
         return FailTask(kErrorOutputWrite);
     }
     bool allClosed = true;

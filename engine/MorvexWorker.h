@@ -226,7 +226,9 @@ private:
     void Deinterleave();
     bool FlushOutputs();
     bool WriteFinalHeaders();
-    bool MakeOutputsDurable();
+    bool CompleteOutputs();
+    bool SyncOutputs(bool& failed);
+    bool OutputsInPlace();
     int OutputHeaderBytes() const;
     morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
@@ -264,4 +266,5 @@ private:
     // Flushed buffers are written on a thread of their own while the next ones fill.
     bool CollectWrites();
     morvex::COutputWriter m_Writer;
+    bool m_OutputsSyncing = false; // a finishing task's outputs are being synced by the writer
 };

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sys/mman.h>
 #include <utility>
 
@@ -64,14 +65,41 @@ void COutputWriter::Hand(const uint32_t* refs, uint8_t** buffers, uint32_t bytes
         std::swap(m_Buffers[i], buffers[i]);
     }
     m_Bytes = bytes;
+    m_SyncBatch = false;
+    StartBatch(lock);
+}
+
+void COutputWriter::HandSync(const uint32_t* refs, const char* inFolder) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    WaitIdle(lock);
+    for (int i = 0; i < m_Slots; i += m_Stride) {
+        m_Refs[i] = refs[i];
+    }
+    std::strncpy(m_SyncFolderOf, inFolder, sizeof m_SyncFolderOf - 1);
+    m_SyncBatch = true;
+    StartBatch(lock);
+}
+
+void COutputWriter::StartBatch(std::unique_lock<std::mutex>& lock) {
     m_Outcome = Outcome{};
     if (!EnsureThread()) {
-        WriteBatch(); // no thread to hand it to: written now, its outcome kept as a thread's
+        // No thread to hand it to: done now, its outcome kept as a thread's.
+        m_SyncBatch ? SyncBatch() : WriteBatch();
         return;
     }
     m_Pending = true;
     lock.unlock();
     m_Changed.notify_all();
+}
+
+bool COutputWriter::WaitFor(int milliseconds, Outcome& outcome) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    if (!m_Changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                            [this] { return !m_Pending; })) {
+        return false;
+    }
+    outcome = std::exchange(m_Outcome, Outcome{});
+    return true;
 }
 
 COutputWriter::Outcome COutputWriter::Wait() {
@@ -121,7 +149,7 @@ void COutputWriter::Serve() {
         }
         // The batch's fields are not touched by the caller until it is marked written.
         lock.unlock();
-        WriteBatch();
+        m_SyncBatch ? SyncBatch() : WriteBatch();
         lock.lock();
         m_Pending = false;
         m_Changed.notify_all();
@@ -136,6 +164,20 @@ void COutputWriter::WriteBatch() {
             m_Outcome = Outcome{true, i, errno};
             return;
         }
+    }
+}
+
+// Every output's data and header on the device, then the folder's entries; the first failure
+// is kept with this thread's errno. Slot -1 stands for the folder.
+void COutputWriter::SyncBatch() {
+    for (int i = 0; i < m_Slots; i += m_Stride) {
+        if (m_FileHandler.Sync(m_Refs[i]) == 0) {
+            m_Outcome = Outcome{true, i, errno};
+            return;
+        }
+    }
+    if (m_FileHandler.SyncFolder(m_SyncFolderOf) == 0) {
+        m_Outcome = Outcome{true, kFolderSlot, errno};
     }
 }
 

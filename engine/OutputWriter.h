@@ -2,6 +2,7 @@
 
 #include "TzFileHandler.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@ uint8_t* AllocateBlock(size_t bytes);
 class COutputWriter {
 public:
     static constexpr int kMaxSlots = 64;
+    static constexpr int kFolderSlot = -1; // the Outcome of a failing folder sync
 
     // How the last batch ended. Slot and Errno tell the first output whose write fell short.
     struct Outcome {
@@ -43,8 +45,15 @@ public:
     // `bytes` of each prepared slot's buffer to write to `refs[slot]`, giving back an empty
     // buffer of the second set in its place.
     void Hand(const uint32_t* refs, uint8_t** buffers, uint32_t bytes);
+    // Waits for the batch in hand, then makes the prepared slots' files durable on the thread:
+    // fdatasync each, then fsync the folder that holds `inFolder`. A device that takes its time
+    // over it then holds only this thread.
+    void HandSync(const uint32_t* refs, const char* inFolder);
     // Waits until the batch in hand is written; answers how it ended and forgets it.
     Outcome Wait();
+    // Waits at most `milliseconds` for the batch in hand: true, with how it ended (forgotten
+    // then), when it is done.
+    bool WaitFor(int milliseconds, Outcome& outcome);
     // Waits, then frees both sets, wherever Hand has put their buffers.
     void Release();
 
@@ -53,6 +62,8 @@ private:
     bool EnsureThread();
     void Serve();
     void WriteBatch();
+    void SyncBatch();
+    void StartBatch(std::unique_lock<std::mutex>& lock);
     void WaitIdle(std::unique_lock<std::mutex>& lock);
 
     CTzFileHandler m_FileHandler;
@@ -62,6 +73,8 @@ private:
     int m_Slots = 0;
     int m_Stride = 1;
     uint32_t m_Bytes = 0;
+    bool m_SyncBatch = false;       // the batch in hand syncs rather than writes
+    char m_SyncFolderOf[1000] = {}; // a path in the folder to sync, as long as any path
     Outcome m_Outcome;
 
     std::mutex m_Lock;

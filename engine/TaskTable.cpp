@@ -236,6 +236,7 @@ void CMorvexWorker::GetErrorString(int code, char* text) const {
 void CMorvexWorker::DoClear() {
     // The writer may still be writing to the outputs about to be closed and deleted.
     m_Writer.Release();
+    m_OutputsSyncing = false;
     // Every slot is visited, not only those of the current task's channels: whatever a slot
     // holds is released even if the task record changed under a run.
     for (int i = 0; i < kMaxChannels; ++i) {

@@ -343,6 +343,24 @@ TEST(RealWorld, OutputsDurableAndWhereTheyWereWritten) {
     }
 }
 
+// Outputs are synced on the writer's thread: while a slow device syncs them, finishing steps
+// answer 4 again instead of holding the caller, and the task still ends done and exact.
+TEST(RealWorld, SlowSyncsLeaveTheCallerFree) {
+    TempDir in, out;
+    const Take take = WriteTake(in.Path(), 13, 3, 24, 2000, {3001});
+    CMorvexWorker worker;
+    AddTask(worker, 0, take.Paths[0], out.File("s"));
+    std::vector<int> answers;
+    {
+        const ScopedEnv slow(
+            std::map<std::string, std::string>{{"MORVEX_FAULT_SYNC_DELAY_MS", "60"}});
+        answers = RunAll(worker, 1);
+    }
+    EXPECT_GE(std::count(answers.begin(), answers.end(), kConvFinishTask), 3);
+    EXPECT_EQ(worker.GetEntryState(0), kStateDone);
+    ExpectMono(out.File("s"), take, take.Frames());
+}
+
 // Outputs carry the start file's modification time, so that folders sort by recording time.
 TEST(RealWorld, OutputsKeepTheTakesTime) {
     TempDir in, out;

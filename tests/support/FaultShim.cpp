@@ -4,6 +4,7 @@
 //   MORVEX_FAULT_READ_FILE, MORVEX_FAULT_READ_AT: reads of that file (by device and inode) stop
 //       at that byte as a failing disk does: what lies before it is read, then EIO.
 //   MORVEX_FAULT_SYNC: fdatasync fails with EIO.
+//   MORVEX_FAULT_SYNC_DELAY_MS: fdatasync takes this long first, as a slow card does.
 //   MORVEX_FAULT_UNLINK: unlinking a path that contains this text fails with EACCES.
 #include <algorithm>
 #include <cerrno>
@@ -52,6 +53,9 @@ ssize_t read(int fd, void* buffer, size_t count) {
 
 int fdatasync(int fd) {
     static const auto real = Next<int (*)(int)>("fdatasync");
+    if (const char* delay = std::getenv("MORVEX_FAULT_SYNC_DELAY_MS")) {
+        ::usleep(static_cast<useconds_t>(std::strtoul(delay, nullptr, 10) * 1000));
+    }
     if (std::getenv("MORVEX_FAULT_SYNC") != nullptr) {
         errno = EIO;
         return -1;

@@ -70,8 +70,10 @@ Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t
             v ^= v >> 13;
             v *= 0x5bd1e995U;
             v ^= v >> 15;
+            // 8-byte (64-bit float) samples take a second word of the same hash.
+            const uint64_t wide = v | static_cast<uint64_t>(v * 0x9E3779B1U) << 32;
             for (int i = 0; i < bytesPerSample; ++i) {
-                out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+                out.push_back(static_cast<uint8_t>(wide >> (8 * i)));
             }
         }
     }
