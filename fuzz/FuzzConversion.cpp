@@ -201,7 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     // The sample stream the task converted: the data chunks of every file up to the source end;
-    // pad bytes and chunks behind them are no audio.
+    // pad bytes and chunks behind them are no audio. A data chunk of size 0 is a recording that
+    // was never finished: what follows it, to the end of the file, is its audio.
     Bytes converted;
     size_t begin = 0;
     for (int k = 0; k <= endIndex; ++k) {
@@ -209,6 +210,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             k < static_cast<int>(params.Cuts.size()) ? params.Cuts[k] : stream.size();
         converted.insert(converted.end(), stream.begin() + static_cast<long>(begin),
                          stream.begin() + static_cast<long>(end));
+        if (begin == end) {
+            converted.insert(converted.end(), layout.trailingBytes.begin(),
+                             layout.trailingBytes.end());
+        }
         begin = end;
     }
     Check(listed == inputs + CheckOutputs(base, params, converted));
