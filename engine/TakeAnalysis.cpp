@@ -274,6 +274,10 @@ void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
     for (int number = entry.StartSubNumb - 1; number >= 0; --number) {
         TakeFile file;
         const FileCheck check = ExamineTakeFile(entry, number, scratch, file, path, reason);
+        // A file of another format is another recording: the take begins after it.
+        if (check == FileCheck::OtherFormat) {
+            break;
+        }
         if (check == FileCheck::Missing) {
             if (found == 0 || number == 0) {
                 break; // none of them there, or all from the first file number on
@@ -282,8 +286,9 @@ void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
         }
         if (check != FileCheck::Ok) {
             JoinNote(entry.TakeWarning, kNoteTextBytes,
-                     {"Frame phase unknown: ", FileNamePart(path), ", an earlier file of the take: ",
-                      reason, ". The split starts at the first byte of audio."});
+                     {"Frame phase unknown: ", FileNamePart(path),
+                      ", an earlier file of the take: ", reason,
+                      ". The split starts at the first byte of audio."});
             return;
         }
         earlierBytes += file.Extent;

@@ -199,6 +199,13 @@ TEST(RealWorld, StartingFromALaterFileKeepsTheFramePhase) {
     ExpectMono(out.File("c"), From(take, 2001 * kFrame), 999);
     EXPECT_EQ(Text([&](char* t) { return worker.GetTakeWarning(0, t); }), "");
 
+    // A file of another format before the start file is another recording: the take begins here.
+    testtake::WriteFile(take.Paths[0], testtake::MakeWav({4, 24, 44100}, Bytes(1001, 1)));
+    CMorvexWorker other;
+    AddTask(other, 0, take.Paths[1], out.File("other"));
+    EXPECT_EQ(other.Entry(0).FrameSkipBytes, 0U);
+    EXPECT_EQ(Text([&](char* t) { return other.GetTakeWarning(0, t); }), "");
+
     fs::remove(take.Paths[0]);
     CMorvexWorker partial;
     AddTask(partial, 0, take.Paths[1], out.File("absent"));
