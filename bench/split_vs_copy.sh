@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times morvex-split against copying the take with `cat`, side by side in one run, and prints a
-# Markdown table of ratios. Every round runs each command once, in turn, so that a change of the
-# machine's load touches all of them alike; a command's ratio is the median over the rounds of
-# its time divided by the copy's time in the same round.
+# Markdown table of ratios. Every round runs each command once, in turn, each right after a copy
+# of its own, so that a change of the machine's load or the disk's speed touches both sides of a
+# ratio alike; a command's ratio is the median over the rounds of its time divided by the time of
+# the copy just before it.
 #
 #   bench/split_vs_copy.sh [BUILD_DIR]     default: build/release, configured if missing
 #
@@ -83,7 +84,9 @@ run() {
 load_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
 for ((round = 0; round < runs; round++)); do
     echo "round $((round + 1)) of $runs" >&2
-    for i in "${!names[@]}"; do
+    # A new order every round, so that no command always follows the same one.
+    for i in $(seq 1 $((${#names[@]} - 1)) | shuf --random-source=<(yes "$round")); do
+        run "copy-for-${names[$i]}" "$copy"
         run "${names[$i]}" "${commands[$i]}"
     done
 done
@@ -105,12 +108,16 @@ for line in open(results):
     name, run, ns, kib = line.split()
     times.setdefault(name, {})[run] = int(ns)
     rss[name] = max(rss.get(name, 0), int(kib))
-copy = times["copy"]
-for name in names:
-    runs = times[name]
-    ratios = sorted(runs[r] / copy[r] for r in runs)
-    median = statistics.median_low(sorted(runs.values()))
+def row(name, runs, ratios, kib):
+    median = statistics.median_low(sorted(runs))
     print(f"| {name} | {median / 1e6:.0f} ms | {size / (median / 1e9) / 1e6:.0f} | "
           f"{statistics.median_low(ratios):.2f} | {ratios[0]:.2f} / {ratios[-1]:.2f} | "
-          f"{rss[name] / 1024:.1f} |")
+          f"{kib / 1024:.1f} |")
+splits = names[1:]
+copies = [times[f"copy-for-{name}"] for name in splits]
+row("copy", [ns for copy in copies for ns in copy.values()], [1.0],
+    max(rss[f"copy-for-{name}"] for name in splits))
+for name, copy in zip(splits, copies):
+    runs = times[name]
+    row(name, runs.values(), sorted(runs[r] / copy[r] for r in runs), rss[name])
 REPORT
