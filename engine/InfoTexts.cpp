@@ -1,5 +1,6 @@
 // The four one-line texts that describe a task: audio format, playing time, sizes and state.
 #include "MorvexWorker.h"
+#include "OutputHeaders.h"
 #include "SampleFormat.h"
 
 #include <climits>
@@ -11,8 +12,6 @@ using namespace morvex;
 namespace {
 
 constexpr double kBytesPerGB = 1073741824.0; // sizes are shown in GB of 2^30 bytes
-// (2^31 - 80) / 2^30: the most audio one WAV file holds beside its 80-byte header.
-constexpr double kWavLimitGB = 1.999999925494194;
 constexpr int kSecondsPerHour = 3600;
 constexpr int kSecondsPerMinute = 60;
 constexpr uint64_t kBitsPerByte = 8;
@@ -48,6 +47,24 @@ void TimeText(const SplitEntryInfo& entry, char* out) {
                   (n / kSecondsPerMinute) % kSecondsPerMinute, n % kSecondsPerMinute);
 }
 
+// Decided as the conversion decides it: by the sample bytes of one output's whole frames and the
+// size of its header (float samples have a longer one).
+bool OutputsAreRf64(const SplitEntryInfo& entry) {
+    const uint64_t bytesPerSample = (entry.WordLength + 7U) / 8U;
+    const uint64_t frameBytes = entry.ChannelNumb * bytesPerSample;
+    if (entry.Format != kFormatWav || frameBytes == 0 || entry.BytesTotal <= 0) {
+        return false;
+    }
+    const int channelsPerFile = entry.Type == kTypeMono    ? 1
+                                : entry.Type == kTypePairs ? 2
+                                                           : static_cast<int>(entry.ChannelNumb);
+    HeaderValues values{static_cast<uint64_t>(entry.BytesTotal) / frameBytes * bytesPerSample *
+                            static_cast<uint64_t>(channelsPerFile),
+                        channelsPerFile, static_cast<int>(bytesPerSample), entry.SampleRate};
+    values.Float = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension).Float;
+    return NeedsRf64(values.DataBytes, HeaderBytesFor(kFormatWav, values));
+}
+
 void SizesText(const SplitEntryInfo& entry, char* out) {
     const double total = ToGB(static_cast<double>(entry.BytesTotal));
     double perFile = total;
@@ -55,10 +72,9 @@ void SizesText(const SplitEntryInfo& entry, char* out) {
         const double files = entry.Type == kTypeMono ? entry.ChannelNumb : entry.ChannelNumb * 0.5;
         perFile = files > 0.0 ? total / files : 0.0;
     }
-    const bool rf64 = perFile > kWavLimitGB && entry.Format == kFormatWav;
     std::snprintf(out, kInfoTextBytes,
-                  rf64 ? "%2.2f GB per file (RF64), %2.2f GB total"
-                       : "%2.2f GB per file, %2.2f GB total",
+                  OutputsAreRf64(entry) ? "%2.2f GB per file (RF64), %2.2f GB total"
+                                        : "%2.2f GB per file, %2.2f GB total",
                   perFile, total);
 }
 

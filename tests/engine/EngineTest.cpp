@@ -445,12 +445,13 @@ TEST_F(EngineTest, InfoTimeAndSizeTexts) {
         worker.GetInfoStrings(index, kind, out);
         return std::string(out);
     };
-    // 360000.9999 s are 100 h; 2^31 s do not fit; then both sides of the WAV limit.
+    // 360000.9999 s are 100 h; 2^31 s do not fit; then both sides of the WAV limit: RF64 from
+    // 2^31 bytes of file on, as the header is written.
     const std::tuple<testtake::WavFormat, std::vector<uint32_t>, int, std::string> cases[] = {
         {Fmt{1, 8, 8000}, {2880007999U}, kTypeMono, "100:00:00|2.68 GB per file (RF64), 2.68"},
         {Fmt{1, 8, 1}, {2147483647U, 1}, kTypeMono, "--:--:--|2.00 GB per file (RF64), 2.00"},
-        {Fmt{2, 16}, {2147483568U}, kTypeAll, "03:06:24|2.00 GB per file, 2.00"},
-        {Fmt{2, 16}, {2147483569U}, kTypeAll, "03:06:24|2.00 GB per file (RF64), 2.00"}};
+        {Fmt{2, 16}, {2147483567U}, kTypeAll, "03:06:24|2.00 GB per file, 2.00"},
+        {Fmt{2, 16}, {2147483568U}, kTypeAll, "03:06:24|2.00 GB per file (RF64), 2.00"}};
     for (int i = 0; i < 4; ++i) {
         const auto& [format, sizes, type, expected] = cases[i];
         for (size_t k = 0; k < sizes.size(); ++k) {
