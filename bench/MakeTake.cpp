@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr uint32_t kMaxChannels = 64; // the most a take may have
+
 void Put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -31,7 +33,7 @@ int main(int argc, char** argv) {
     const uint64_t seconds = std::strtoull(argv[5], nullptr, 10);
     const uint32_t frameBytes = channels * ((bits + 7) / 8);
     const uint64_t dataBytes = frameBytes * static_cast<uint64_t>(rate) * seconds;
-    if (channels == 0 || channels > 60 || bits < 8 || bits > 32 || rate == 0 ||
+    if (channels == 0 || channels > kMaxChannels || bits < 8 || bits > 32 || rate == 0 ||
         dataBytes + 36 > UINT32_MAX) {
         std::fprintf(stderr, "%s: no WAV take of that format and length\n", argv[0]);
         return 2;
