@@ -48,25 +48,14 @@ std::string LowerCase(std::string name) {
 }
 
 // Runs morvex-split with the fault shim preloaded and its faults set in `faults`.
-Outcome RunWithFaults(const std::vector<std::string>& args,
-                      const std::vector<std::pair<const char*, std::string>>& faults) {
-    std::vector<std::pair<const char*, std::string>> values = faults;
+Outcome RunWithFaults(const std::vector<std::string>& args, EnvValues faults) {
     const char* asan = std::getenv("ASAN_OPTIONS");
-    values.emplace_back("LD_PRELOAD", MORVEX_FAULT_SHIM_PATH);
+    faults.emplace_back("LD_PRELOAD", MORVEX_FAULT_SHIM_PATH);
     // Sanitizer runtimes need not come first then.
-    values.emplace_back("ASAN_OPTIONS", std::string("verify_asan_link_order=0") +
+    faults.emplace_back("ASAN_OPTIONS", std::string("verify_asan_link_order=0") +
                                             (asan ? std::string(":") + asan : ""));
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-    for (const auto& [name, value] : values) {
-        const char* old = std::getenv(name);
-        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        ::setenv(name, value.c_str(), 1);
-    }
-    const Outcome run = RunSplit(args);
-    for (const auto& [name, old] : saved) {
-        old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name);
-    }
-    return run;
+    const ScopedEnv env(faults);
+    return RunSplit(args);
 }
 
 // A file the engine refuses: more channels than a take may have.

@@ -100,27 +100,44 @@ INSTANTIATE_TEST_SUITE_P(Faults, Interrupted,
                          InterruptedName);
 
 // A take changed on disk after it was added fails with the code of what changed and leaves no
-// output; the next task converts.
+// output; the next task converts. A take whose headers never got their sizes is held to the
+// lengths its files had when it was added.
 TEST(Faults, TakeChangedAfterAdding) {
     const auto write = [](const Bytes& bytes) {
         return [bytes](const std::string& path) { testtake::WriteFile(path, bytes); };
     };
     const auto remove = [](const std::string& path) { fs::remove(path); };
-    // What changed, in the start file (0) or a follower (1), how, and the error it gives.
-    const std::vector<std::tuple<const char*, size_t, std::function<void(const std::string&)>, int>>
-        cases = {
-            {"follower removed", 1, remove, kErrorInputRead},
-            {"follower too short", 1, [](const std::string& p) { fs::resize_file(p, 30); },
-             kErrorInputRead},
-            {"follower of another rate", 1, write(testtake::MakeWav({2, 16, 44100}, Bytes(400, 1))),
-             kErrorFollowerFormat},
-            {"follower no longer a WAV", 1, write(Bytes(200, 0x5a)), kErrorFollowerFormat},
-            {"start file removed", 0, remove, kErrorInputRead},
+    // The file's new length from its old one.
+    const auto resize = [](uintmax_t (*length)(uintmax_t)) {
+        return [length](const std::string& path) {
+            fs::resize_file(path, length(fs::file_size(path)));
         };
-    for (const auto& [name, file, change, error] : cases) {
+    };
+    // What changed, in the start file (0) or a follower (1), how, the error it gives, and whether
+    // the take's headers are unfinished.
+    const std::vector<
+        std::tuple<const char*, size_t, std::function<void(const std::string&)>, int, bool>>
+        cases = {
+            {"follower removed", 1, remove, kErrorInputRead, false},
+            {"follower too short", 1, [](const std::string& p) { fs::resize_file(p, 30); },
+             kErrorInputRead, false},
+            {"follower of another rate", 1, write(testtake::MakeWav({2, 16, 44100}, Bytes(400, 1))),
+             kErrorFollowerFormat, false},
+            {"follower no longer a WAV", 1, write(Bytes(200, 0x5a)), kErrorFollowerFormat, false},
+            {"start file removed", 0, remove, kErrorInputRead, false},
+            {"unfinished follower cut in its audio", 1, resize([](uintmax_t n) { return n / 2; }),
+             kErrorInputRead, true},
+            {"unfinished follower grown", 1, resize([](uintmax_t n) { return n + 600; }),
+             kErrorInputRead, true},
+        };
+    for (const auto& [name, file, change, error, unfinished] : cases) {
         SCOPED_TRACE(name);
         TempDir in, out;
-        const Take take = WriteTake(in.Path(), 1, 2, 16, 3000, {4001, 8003});
+        testtake::WavLayout layout;
+        if (unfinished) {
+            layout.dataSize = 0xFFFFFFFFU;
+        }
+        const Take take = WriteTake(in.Path(), 1, 2, 16, 3000, {4001, 8003}, 0, layout);
         const Take good = WriteTake(in.Path(), 2, 2, 16, 500);
         CMorvexWorker worker;
         AddTask(worker, 0, take.Paths[0], out.File("t"), kTypeMono, kFormatWav);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -34,17 +35,43 @@ struct Take {
 };
 
 // `frames` frames plus `tail` bytes of a frame cut short, split into files at stream offsets
-// `cuts`.
+// `cuts`, each file laid out as `layout` says.
 inline Take WriteTake(const std::string& dir, int number, int channels, int bits, uint32_t frames,
-                      const std::vector<size_t>& cuts = {}, uint32_t tail = 0) {
+                      const std::vector<size_t>& cuts = {}, uint32_t tail = 0,
+                      const testtake::WavLayout& layout = {}) {
     Take take;
     take.Format.channels = static_cast<uint16_t>(channels);
     take.Format.bitsPerSample = static_cast<uint16_t>(bits);
     take.Stream = testtake::PatternSamples(frames, channels, take.Bps(), number);
     take.Stream.insert(take.Stream.end(), tail, 0xA5);
-    take.Paths = testtake::WriteTake(dir, number, 1, take.Format, take.Stream, cuts);
+    take.Paths = testtake::WriteTake(dir, number, 1, take.Format, take.Stream, cuts, layout);
     return take;
 }
+
+// Sets environment variables for its lifetime: the fault shim reads them at every call, and
+// child processes inherit them.
+using EnvValues = std::vector<std::pair<std::string, std::string>>;
+class ScopedEnv {
+public:
+    explicit ScopedEnv(const EnvValues& values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name.c_str());
+            m_Saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~ScopedEnv() {
+        for (auto it = m_Saved.rbegin(); it != m_Saved.rend(); ++it) {
+            it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1)
+                       : ::unsetenv(it->first.c_str());
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_Saved;
+};
 
 inline std::string OutputName(const std::string& base, int firstChannel, bool caf) {
     char suffix[32];
