@@ -367,16 +367,22 @@ TEST(Cli, InfoChecksEveryOutput) {
 
 // --json prints one object per task for scripts, read here by a real JSON parser: the files read,
 // the format, frames, outputs, state, a take's warning and the error with the system's reason.
+// The warning, of a file with the take's next name that is not part of it, is on stderr too.
 TEST(Cli, JsonDescribesEveryTask) {
     TempDir in, out;
     const Take take = WriteTake(in.Path(), 1, 2, 24, 700, {1501});
     const Take other = WriteTake(in.Path(), 2, 1, 16, 300);
+    testtake::WavFormat mono; // MKZ01_03.WAV: the next name, another format
+    mono.channels = 1;
+    testtake::WriteTake(in.Path(), 1, 3, mono, testtake::PatternSamples(100, 1, 2), {});
     testtake::WriteFile(out.File("o_01.wav"), {1, 2, 3});
 
     const Outcome run =
         RunSplit({"--json", take.Paths[0], out.File("t"), other.Paths[0], out.File("o")});
 
     EXPECT_EQ(run.Exit, 1);
+    EXPECT_TRUE(Says(run.Err, "morvex-split: warning: " + take.Paths[0] +
+                                  ": MKZ01_03.WAV is not part of the take"));
     const std::vector<nlohmann::json> objects = JsonLines(run.Out);
     ASSERT_EQ(objects.size(), 2U) << run.Out;
     const nlohmann::json& done = objects[0];
@@ -389,6 +395,7 @@ TEST(Cli, JsonDescribesEveryTask) {
     EXPECT_EQ(done["frames"], take.Frames());
     EXPECT_EQ(done["outputs"], nlohmann::json({out.File("t_01.wav"), out.File("t_02.wav")}));
     EXPECT_TRUE(done["error"].is_null());
+    EXPECT_TRUE(Says(done["warning"].get<std::string>(), "MKZ01_03.WAV"));
     EXPECT_TRUE(Holds(out.File("t_02.wav"), take, 1, 1, take.Frames()));
     const nlohmann::json& failed = objects[1];
     EXPECT_EQ(failed["state"], "failed");
@@ -415,27 +422,6 @@ TEST(Cli, JsonDescribesEveryTask) {
     EXPECT_EQ(looked[2]["error"]["details"],
               nlohmann::json({out.File("o_01.wav") + ": File exists"}));
     EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"o_01.wav", "t_01.wav", "t_02.wav"}));
-}
-
-// A file with the take's next name that is not part of the take is named with the reason, on
-// stderr when the task is added and in --json.
-TEST(Cli, WarnsOfAFileLeftOutOfTheTake) {
-    TempDir in, out;
-    const Take take = WriteTake(in.Path(), 5, 2, 16, 400, {801});
-    testtake::WavFormat mono; // MKZ05_03.WAV: the next name, another format
-    mono.channels = 1;
-    testtake::WriteTake(in.Path(), 5, 3, mono, testtake::PatternSamples(100, 1, 2), {});
-
-    const Outcome run = RunSplit({"--json", take.Paths[0], out.File("w")});
-
-    EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_TRUE(Says(run.Err, "morvex-split: warning: " + take.Paths[0] +
-                                  ": MKZ05_03.WAV is not part of the take"));
-    const std::vector<nlohmann::json> objects = JsonLines(run.Out);
-    ASSERT_EQ(objects.size(), 1U);
-    EXPECT_TRUE(Says(objects[0]["warning"].get<std::string>(), "MKZ05_03.WAV"));
-    EXPECT_EQ(objects[0]["inputs"], nlohmann::json(take.Paths));
-    EXPECT_TRUE(Holds(out.File("w_02.wav"), take, 1, 1, take.Frames()));
 }
 
 // A stdout that cannot be written (a full device) fails the run though every output was
