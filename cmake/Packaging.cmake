@@ -5,17 +5,20 @@
 set(MORVEX_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 
 # Debian installs manual pages compressed; -n keeps the time stamp out, so builds compare equal.
-configure_file(${MORVEX_PACKAGING_DIR}/morvex-split.1 ${CMAKE_BINARY_DIR}/packaging/morvex-split.1
-               @ONLY)
-set(MORVEX_MAN_PAGE ${CMAKE_BINARY_DIR}/packaging/morvex-split.1.gz)
-add_custom_command(
-    OUTPUT ${MORVEX_MAN_PAGE}
-    COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/packaging/morvex-split.1 > ${MORVEX_MAN_PAGE}
-    DEPENDS ${CMAKE_BINARY_DIR}/packaging/morvex-split.1
-    COMMENT "Compressing the manual page")
-add_custom_target(morvex_man_page ALL DEPENDS ${MORVEX_MAN_PAGE})
+foreach(page morvex morvex-split)
+    configure_file(${MORVEX_PACKAGING_DIR}/${page}.1 ${CMAKE_BINARY_DIR}/packaging/${page}.1 @ONLY)
+    set(compressed ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz)
+    add_custom_command(
+        OUTPUT ${compressed}
+        COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/packaging/${page}.1 > ${compressed}
+        DEPENDS ${CMAKE_BINARY_DIR}/packaging/${page}.1
+        COMMENT "Compressing the manual page ${page}.1")
+    list(APPEND MORVEX_MAN_PAGES ${compressed})
+endforeach()
+add_custom_target(morvex_man_pages ALL DEPENDS ${MORVEX_MAN_PAGES})
 
-install(FILES ${MORVEX_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${MORVEX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${MORVEX_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${MORVEX_PACKAGING_DIR}/morvex-split.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME morvex-split)
 
@@ -33,6 +36,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# bash loads the completion only through the bash-completion package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 include(CPack)
 
 if(MORVEX_BUILD_TESTS AND MORVEX_BUILD_APP)

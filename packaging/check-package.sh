@@ -29,8 +29,10 @@ expected="./usr/bin/morvex
 ./usr/bin/morvex-split
 ./usr/share/applications/morvex.desktop
 ./usr/share/bash-completion/completions/morvex-split
+./usr/share/doc/morvex/copyright
 ./usr/share/icons/hicolor/scalable/apps/morvex.svg
-./usr/share/man/man1/morvex-split.1.gz"
+./usr/share/man/man1/morvex-split.1.gz
+./usr/share/man/man1/morvex.1.gz"
 files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
 [ "$files" = "$expected" ] || fail "package files differ:$(diff <(echo "$expected") <(echo "$files"))"
 
@@ -40,6 +42,8 @@ for library in libc6 libstdc++6 libqt6widgets6 libqt6svg6; do
         fail "Depends lacks $library: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = morvex ] || fail "package name"
+# Without bash-completion, bash never loads the completion that the package ships.
+[ "$(dpkg-deb -f "$deb" Recommends)" = bash-completion ] || fail "Recommends: bash-completion"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -47,17 +51,32 @@ dpkg-deb -x "$deb" "$root"
 help=$("$root/usr/bin/morvex-split" --help) || fail "morvex-split --help exit status $?"
 [[ $help == *"Usage: morvex-split"* ]] || fail "--help: $help"
 
+version=$("$root/usr/bin/morvex-split" --version | awk '{print $2}')
+check_man_page() { # the page's text on stdout; every section once, no groff warnings
+    local text
+    text=$(gzip -dc "$root/usr/share/man/man1/$1.1.gz")
+    [[ $text == *"morvex $version"* ]] || fail "$1.1: manual page of another version"
+    local repeated
+    repeated=$(grep '^\.SH' <<<"$text" | sort | uniq -d)
+    [ -z "$repeated" ] || fail "$1.1: sections twice: $repeated"
+    local warnings
+    warnings=$(groff -man -ww -z <<<"$text" 2>&1) || true
+    [ -z "$warnings" ] || fail "$1.1: $warnings"
+    printf '%s' "$text"
+}
+check_man_page morvex >/dev/null
+
 # The manual page is written by hand: it must keep up with the options the program has.
-man=$(gzip -dc "$root/usr/share/man/man1/morvex-split.1.gz")
-[[ $man == *"morvex $("$root/usr/bin/morvex-split" --version | awk '{print $2}')"* ]] ||
-    fail "manual page of another version"
+man=$(check_man_page morvex-split)
 mapfile -t options < <(grep -oE -- '--[a-z]+' <<<"$help" | sort -u)
 [ ${#options[@]} -ge 8 ] || fail "too few options found in --help: ${options[*]}"
 for option in "${options[@]}"; do
     [[ $man == *"\\-\\-${option#--}"* ]] || fail "manual page lacks $option"
 done
-warnings=$(groff -man -ww -z <<<"$man" 2>&1) || true
-[ -z "$warnings" ] || fail "manual page: $warnings"
+
+copyright=$root/usr/share/doc/morvex/copyright
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" ||
+    fail "copyright file is not in the machine-readable format"
 
 desktop=$root/usr/share/applications/morvex.desktop
 if command -v desktop-file-validate >/dev/null; then
