@@ -8,7 +8,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test test-debug test-asan test-tsan fuzz bench package clean
+.PHONY: all deps build run test test-debug test-asan test-tsan fuzz bench package mutants clean
 
 all: build
 
@@ -49,6 +49,11 @@ fuzz: deps
 
 bench: build
 	bash bench/run_benchmarks.sh
+
+# Each fault of scripts/mutants.txt applied in turn to a scratch copy; lists the ones no test
+# catches. Not part of `make test`: it builds and runs the debug suite once per fault.
+mutants: deps
+	bash scripts/mutants.sh
 
 # The Debian package of the release build: build/release/morvex_<version>_<arch>.deb
 package: build
