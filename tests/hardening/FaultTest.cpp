@@ -151,6 +151,30 @@ TEST(Faults, TakeChangedAfterAdding) {
     }
 }
 
+// A source cut short while it is read (truncated by another program, a card pulled) fails the
+// task: the bytes that are no longer there are never taken for the end of its audio.
+TEST(Faults, SourceCutWhileReadFailsTheTask) {
+    TempDir in, out;
+    const Take take = WriteTake(in.Path(), 1, 2, 16, 3000000); // 12 MB: three source blocks
+    CMorvexWorker worker;
+    AddTask(worker, 0, take.Paths[0], out.File("t"));
+    worker.StartConversion(1);
+    int answer = kConvIdle;
+    for (int n = 0; n < 10 && answer != kConvConvert; ++n) {
+        answer = worker.ConversionStep(); // until the first block is read
+    }
+    ASSERT_EQ(answer, kConvConvert);
+    fs::resize_file(take.Paths[0], 6000000);
+    for (int n = 0; n < 1000 && answer != kConvRunOver; ++n) {
+        answer = worker.ConversionStep();
+    }
+    EXPECT_EQ(worker.Entry(0).ErrorState, kErrorInputRead);
+    char detail[kNoteTextBytes] = "";
+    worker.GetFailureDetail(0, detail);
+    EXPECT_TRUE(Says(detail, "it ends before the end of its audio"));
+    EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{});
+}
+
 // A stop in any state leaves no output of the running task, keeps those of the task done before
 // it, leaves the task's record untouched, and a new run converts it whole.
 TEST(Faults, StopInEveryState) {
