@@ -8,12 +8,10 @@
 #include "WaveHeader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 using namespace morvex;
 
