@@ -24,25 +24,15 @@ std::string Lower(std::string text) {
 }
 
 // "a/./b" and "a//b" as "a/b": the same file, and the form that is printed. ".." is kept, since
-// it need not lead back where a link came from.
+// it need not lead back where a link came from; a trailing "/" is kept too.
 std::string WithoutEmptySteps(const std::string& path) {
-    std::string clean;
-    size_t at = 0;
-    while (at <= path.size()) {
-        const size_t slash = std::min(path.find('/', at), path.size());
-        const std::string step = path.substr(at, slash - at);
-        if (step != "." && !step.empty()) {
-            clean += (clean.empty() && path[0] != '/' ? "" : "/") + step;
+    fs::path clean;
+    for (const fs::path& step : fs::path(path)) {
+        if (step != ".") {
+            clean /= step;
         }
-        at = slash + 1;
     }
-    if (clean.empty()) {
-        clean = path.empty() || path[0] != '/' ? "." : "/";
-    }
-    if (path.size() > 1 && path.back() == '/' && clean.back() != '/') {
-        clean += '/';
-    }
-    return clean;
+    return clean.empty() ? path : clean.string();
 }
 
 std::string Absolute(const std::string& path) {

@@ -19,8 +19,9 @@ bool IsDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
+// A separator within the name: a '/' would make the twelve characters span a folder.
 bool IsSeparator(char c) {
-    return c != '/' && c != '\0';
+    return c != '/';
 }
 
 int TwoDigits(const char* at) {
