@@ -37,9 +37,12 @@ constexpr const char* kFooter =
     "that is a directory or ends in / takes the start file's name (a missing folder ending in /\n"
     "is created). A folder as START converts every take in it, in name order, each into\n"
     "OUTPUT_BASE/<start file>/<start file>_NN.wav. Existing files are never overwritten.\n"
+    "Sizes and rates are in binary units: MB = 2^20 bytes, GB = 2^30 bytes.\n"
     "Exit status: 0 all tasks done, 1 a task failed or could not be added, 2 usage error,\n"
-    "128 + signal number when stopped by SIGINT, SIGTERM or SIGHUP (outputs of the running task "
-    "are deleted).\n";
+    "3 all tasks done with warnings (a take cut short by a file that looks like part of it, or\n"
+    "started from a later file with an unknown frame phase; the warning is on stderr and in\n"
+    "--json), 128 + signal number when stopped by SIGINT, SIGTERM or SIGHUP (outputs of the\n"
+    "running task are deleted).\n";
 
 // File numbers have two digits in the recorder's names; a take of 100 files may reach three.
 constexpr size_t kMaxEndNumberDigits = 3;

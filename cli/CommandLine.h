@@ -10,6 +10,8 @@ namespace morvexcli {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Every task converted, but a take's warning says its outputs may lack audio or be shifted.
+inline constexpr int kExitWarnings = 3;
 
 struct TaskArgs {
     std::string StartFile; // a take's first file, or a folder of takes

@@ -9,7 +9,7 @@ namespace morvexcli {
 
 namespace {
 
-constexpr double kBytesPerMB = 1e6;
+constexpr double kBytesPerMB = 1048576.0; // 2^20, as the window's GB are 2^30 bytes
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 int TerminalWidth(std::FILE* stream) {

@@ -24,7 +24,7 @@ std::string FormatProgressLine(const ProgressSample& sample, int width);
 // "00:00:04"; "--:--:--" when the time is unknown (no rate yet, or not finite).
 std::string FormatDuration(double seconds);
 
-// MB of 10^6 bytes per second, "-" when no time has passed.
+// MB of 2^20 bytes per second, "-" when no time has passed.
 std::string FormatRate(double bytes, double seconds);
 
 // Shows the progress of a run on stderr: on a terminal a line per task redrawn in place,

@@ -210,11 +210,21 @@ private:
                 PrintJson(json);
                 task.Reported = true;
             } else {
-                PrintTaskInfo(m_Console.Out, worker, task.Slot, task.Number);
+                PrintTaskInfo(m_Console.Out, worker, task.Slot, task.Number,
+                              problem ? BlockedText(*problem) : "");
                 FlushOut();
             }
         }
         return anyProblem ? kExitFailed : kExitDone;
+    }
+
+    // The -i state of a task that cannot start: why, with the files and reasons.
+    static std::string BlockedText(const JsonError& problem) {
+        std::string text = "Blocked: " + problem.Message;
+        for (size_t i = 0; i < problem.Details.size(); ++i) {
+            text += (i == 0 ? " (" : "; ") + problem.Details[i];
+        }
+        return problem.Details.empty() ? text : text + ")";
     }
 
     // The outputs of the task that could not be created now, each reported.
@@ -268,7 +278,15 @@ private:
             }
             anyFailed = anyFailed || status == kExitFailed;
         }
-        return anyFailed ? kExitFailed : kExitDone;
+        if (anyFailed) {
+            return kExitFailed;
+        }
+        if (m_DoneWithWarning > 0) {
+            PrintLine("every task converted, " + std::to_string(m_DoneWithWarning) +
+                      " of them with a take warning (see above)");
+            return kExitWarnings;
+        }
+        return kExitDone;
     }
 
     // Folders named by a base ending in "/", made just before their batch converts. A folder
@@ -324,6 +342,10 @@ private:
         const CMorvexWorker& worker = WorkerOf(task);
         if (worker.GetEntryState(task.Slot) == morvex::kStateDone) {
             m_Progress.TaskEnded(InfoText(worker, task.Slot, morvex::kInfoState), true);
+            // Its outputs are exact for the files read, but may lack audio or be shifted.
+            if (!TakeWarning(worker, task.Slot).empty()) {
+                ++m_DoneWithWarning;
+            }
             ReportTask(task, "done");
             if (!m_Options.Json && !m_Options.Quiet) {
                 for (const std::string& name : OutputFileNames(worker, task.Slot)) {
@@ -452,7 +474,8 @@ private:
     bool m_FolderRefused = false;
     int m_ToConvert = 0;
     int m_Started = 0;
-    int m_OutError = 0; // errno of the first failed write to `out`
+    int m_DoneWithWarning = 0; // tasks converted whose take has a warning
+    int m_OutError = 0;        // errno of the first failed write to `out`
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "TaskPlan.h"
 
 #include "MorvexWorker.h"
+#include "TakeName.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,7 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kTakeFileNameLength = 12; // MKZ03_01.WAV
 constexpr const char* kWavExtension = ".wav";
 constexpr const char* kCafExtension = ".caf";
 
@@ -23,14 +23,22 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool IsDigit(char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+// "a/./b" and "a//b" as "a/b": the same file, and the form that is printed. ".." is kept, since
+// it need not lead back where a link came from; a trailing "/" is kept too.
+std::string WithoutEmptySteps(const std::string& path) {
+    fs::path clean;
+    for (const fs::path& step : fs::path(path)) {
+        if (step != ".") {
+            clean /= step;
+        }
+    }
+    return clean.empty() ? path : clean.string();
 }
 
 std::string Absolute(const std::string& path) {
     std::error_code error;
     const fs::path absolute = fs::absolute(path, error);
-    return error ? path : absolute.string();
+    return WithoutEmptySteps(error ? path : absolute.string());
 }
 
 void CutExtension(std::string& base, const std::string& extension) {
@@ -68,15 +76,6 @@ std::string FolderToMake(const std::string& outputBase) {
 
 } // namespace
 
-bool IsTakeFileName(const std::string& name) {
-    if (name.size() != kTakeFileNameLength) {
-        return false;
-    }
-    const std::string lower = Lower(name);
-    return lower.starts_with("mkz") && IsDigit(lower[3]) && IsDigit(lower[4]) && lower[5] == '_' &&
-           IsDigit(lower[6]) && IsDigit(lower[7]) && lower.ends_with(kWavExtension);
-}
-
 bool ListTakeFiles(const std::string& folder, std::vector<std::string>& files,
                    std::string& reason) {
     files.clear();
@@ -86,7 +85,8 @@ bool ListTakeFiles(const std::string& folder, std::vector<std::string>& files,
         const std::string name = it->path().filename().string();
         // An entry whose kind cannot be told is listed all the same: adding it names the fault.
         std::error_code kindError;
-        if (IsTakeFileName(name) && !it->is_directory(kindError)) {
+        morvex::TakeName takeName;
+        if (morvex::ParseTakeName(name.c_str(), takeName) && !it->is_directory(kindError)) {
             files.push_back(Absolute(it->path().string()));
         }
     }

@@ -13,11 +13,9 @@ struct PlannedTask {
     bool FoundInFolder = false; // found by a folder scan rather than named on the command line
 };
 
-// The recorder's names, MKZ<take>_<file>.WAV, in any letter case.
-bool IsTakeFileName(const std::string& name);
-
-// The files of `folder` named by the recorder's scheme, as absolute paths in name order (letter
-// case aside). Answers false, with the system's reason in `reason`, when the folder cannot be read.
+// The files of `folder` named as the engine names a take's files (morvex::ParseTakeName), as
+// absolute paths in name order (letter case aside). Answers false, with the system's reason in
+// `reason`, when the folder cannot be read.
 bool ListTakeFiles(const std::string& folder, std::vector<std::string>& files, std::string& reason);
 
 // A named START.WAV OUTPUT_BASE pair: the base made absolute; a directory, or any text ending

@@ -145,7 +145,8 @@ std::string EndChoices(const CMorvexWorker& worker, int index) {
            ")";
 }
 
-void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int number) {
+void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int number,
+                   const std::string& blocked) {
     const SplitEntryInfo& entry = worker.Entry(index);
     std::fprintf(out, "Task %d: %s\n", number, worker.GetDisplayName(index));
     std::fprintf(out, "  Files:   %d in the take:", entry.SubCount);
@@ -171,7 +172,12 @@ void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int n
     } else {
         std::fprintf(out, " %s ... %s", names.front().c_str(), names.back().c_str());
     }
-    std::fprintf(out, "\n  State:   %s\n", InfoText(worker, index, morvex::kInfoState).c_str());
+    const std::string state =
+        blocked.empty() ? InfoText(worker, index, morvex::kInfoState) : blocked;
+    std::fprintf(out, "\n  State:   %s\n", state.c_str());
+    if (const std::string warning = TakeWarning(worker, index); !warning.empty()) {
+        std::fprintf(out, "  Warning: %s\n", warning.c_str());
+    }
 }
 
 JsonTask DescribeTask(const CMorvexWorker& worker, int index, int number,

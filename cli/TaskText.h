@@ -40,8 +40,9 @@ std::optional<int> EndIndexFor(const CMorvexWorker& worker, int index, const End
 // "its files are MKZ01_01.WAV to MKZ01_04.WAV (--end 1 to 4)", for a refused --end.
 std::string EndChoices(const CMorvexWorker& worker, int index);
 
-// The -i text of a task.
-void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int number);
+// The -i text of a task; `blocked` says why it cannot start, "" when it can.
+void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int number,
+                   const std::string& blocked);
 
 // The --json object of an added task in `state`.
 JsonTask DescribeTask(const CMorvexWorker& worker, int index, int number, const std::string& state);

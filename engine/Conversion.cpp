@@ -119,7 +119,7 @@ int CMorvexWorker::FailTask(int code) {
 
 // The reason is written before the clean-up, which may change errno.
 int CMorvexWorker::FailTaskOnSystemError(int code, const char* path) {
-    RecordDetail(path, std::strerror(errno));
+    RecordDetail(path, CTzFileHandler::ErrorText(errno));
     return FailTask(code);
 }
 
@@ -342,7 +342,7 @@ void CMorvexWorker::RecordDetail(const char* path, const char* reason) {
 }
 
 int CMorvexWorker::RecordSystemError(const char* path) {
-    RecordDetail(path, std::strerror(errno));
+    RecordDetail(path, CTzFileHandler::ErrorText(errno));
     return kErrorInputRead;
 }
 

@@ -111,6 +111,9 @@ struct SplitEntryInfo {
     char TakeWarning[morvex::kNoteTextBytes];
     // The file and the system's reason behind ErrorState, when there is one.
     char FailureDetail[morvex::kNoteTextBytes];
+    // Files of the take found by the recorder's upper-case ".WAV" rather than by the start file's
+    // own extension.
+    bool fRecorderExtension[morvex::kMaxTakeFiles];
 };
 
 // The splitting engine: the task table, the analysis of takes, the conversion state machine and
@@ -196,13 +199,16 @@ private:
         uint32_t FmtBytes = 0;        // of it within those bytes
         uint32_t DataOffset = 0;
         uint32_t Extent = 0; // bytes of audio: the data chunk, or to the end of an unfinished file
+        bool RecorderExtension = false; // found by the recorder's ".WAV", not the start file's
     };
     static void StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody, uint32_t fmtBytes);
     FileCheck AnalyseTakeFile(uint32_t ref, const uint8_t* buffer, uint32_t got,
                               const SplitEntryInfo* take, TakeFile& file, char* reason);
     bool BuildTakeFilePath(const SplitEntryInfo& entry, int number, bool recorderCase,
                            char* path) const;
-    uint32_t OpenTakeFile(const SplitEntryInfo& entry, int number, char* path);
+    // `recorderExtension`, when given, tells whether the file was found by the recorder's ".WAV".
+    uint32_t OpenTakeFile(const SplitEntryInfo& entry, int number, char* path,
+                          bool* recorderExtension = nullptr);
     FileCheck ExamineTakeFile(const SplitEntryInfo& entry, int number, uint8_t* scratch,
                               TakeFile& file, char* path, char* reason);
     void FindFollowers(int index, uint8_t* scratch);

@@ -4,49 +4,20 @@
 #include "MorvexWorker.h"
 #include "NoteText.h"
 #include "SampleFormat.h"
+#include "TakeName.h"
 #include "WaveHeader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 using namespace morvex;
 
 namespace {
 
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFFU;
-
-// The recorder names the files of a take "MKZ<take>_<file>.WAV"; only the last twelve
-// characters of a path are looked at.
-constexpr size_t kSchemeNameLength = 12;
-constexpr size_t kFileNumberSuffixLength = 6; // "<file>.WAV"
-constexpr size_t kFileNumberAt = 6;           // within the scheme name
-constexpr size_t kExtensionAt = 8;            // the separator before "WAV"
-
-bool IsDigit(char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-int TwoDigits(const char* at) {
-    return (at[0] - '0') * 10 + (at[1] - '0');
-}
-
-// Points at the scheme name at the end of the path, or null when the path has none. Any letter
-// case: a card mounted with lower-case short names shows "mkz01_01.wav".
-const char* SchemeName(const char* path) {
-    const size_t length = std::strlen(path);
-    if (length < kSchemeNameLength) {
-        return nullptr;
-    }
-    const char* c = path + length - kSchemeNameLength;
-    const bool matches = strncasecmp(c, "MKZ", 3) == 0 && IsDigit(c[3]) && IsDigit(c[4]) &&
-                         IsDigit(c[6]) && IsDigit(c[7]) && strncasecmp(c + 9, "WAV", 3) == 0;
-    return matches ? c : nullptr;
-}
 
 FmtSubchunkInfo ReadFmtRecord(const uint8_t* at) {
     FmtSubchunkInfo fmt{};
@@ -88,8 +59,20 @@ const char* FileNamePart(const char* path) {
     return slash != nullptr && slash != path ? slash + 1 : path;
 }
 
+// Adds a note to the take's warning, after any it holds already.
+void AddTakeWarning(SplitEntryInfo& entry, std::initializer_list<const char*> parts) {
+    const size_t used = std::strlen(entry.TakeWarning);
+    if (used == 0) {
+        JoinNote(entry.TakeWarning, kNoteTextBytes, parts);
+        return;
+    }
+    JoinNote(entry.TakeWarning + used, kNoteTextBytes - used, {" "});
+    const size_t spaced = std::strlen(entry.TakeWarning);
+    JoinNote(entry.TakeWarning + spaced, kNoteTextBytes - spaced, parts);
+}
+
 void SystemReason(char* reason, int error) {
-    std::snprintf(reason, kNoteTextBytes, "%s", std::strerror(error));
+    std::snprintf(reason, kNoteTextBytes, "%s", CTzFileHandler::ErrorText(error));
 }
 
 } // namespace
@@ -180,20 +163,13 @@ int64_t CMorvexWorker::SumDataSizes(const SplitEntryInfo& entry, int lastFile) c
 
 bool CMorvexWorker::BuildTakeFilePath(const SplitEntryInfo& entry, int number, bool recorderCase,
                                       char* path) const {
-    const size_t length = std::strlen(entry.SourceFilePath);
-    if (length < kSchemeNameLength || number < 0) {
-        return false;
-    }
-    const size_t keep = length - kFileNumberSuffixLength;
-    const char* extension = recorderCase ? ".WAV" : entry.SourceFilePath + length - 4;
-    std::memcpy(path, entry.SourceFilePath, keep);
-    const int written =
-        std::snprintf(path + keep, kMaxPathBytes - keep, "%02i%s", number, extension);
-    // File numbers of 100 and more add a digit; a path that no longer fits names no file.
-    return written > 0 && keep + static_cast<size_t>(written) < kMaxPathBytes;
+    TakeName name;
+    return ParseTakeName(entry.SourceFilePath, name) &&
+           RenderTakeFile(entry.SourceFilePath, name, number, recorderCase, path, kMaxPathBytes);
 }
 
-uint32_t CMorvexWorker::OpenTakeFile(const SplitEntryInfo& entry, int number, char* path) {
+uint32_t CMorvexWorker::OpenTakeFile(const SplitEntryInfo& entry, int number, char* path,
+                                     bool* recorderExtension) {
     // First in the start file's own letter case, then as the recorder writes the extension.
     char candidate[kMaxPathBytes];
     int firstError = ENOENT;
@@ -209,6 +185,9 @@ uint32_t CMorvexWorker::OpenTakeFile(const SplitEntryInfo& entry, int number, ch
         const uint32_t ref = m_FileHandler.Open(candidate, CTzFileHandler::kModeRead);
         if (ref != 0) {
             std::strcpy(path, candidate);
+            if (recorderExtension != nullptr) {
+                *recorderExtension = recorderCase;
+            }
             return ref;
         }
         if (errno != ENOENT && firstError == ENOENT) {
@@ -223,7 +202,7 @@ uint32_t CMorvexWorker::OpenTakeFile(const SplitEntryInfo& entry, int number, ch
 CMorvexWorker::FileCheck CMorvexWorker::ExamineTakeFile(const SplitEntryInfo& entry, int number,
                                                         uint8_t* scratch, TakeFile& file,
                                                         char* path, char* reason) {
-    const uint32_t ref = OpenTakeFile(entry, number, path);
+    const uint32_t ref = OpenTakeFile(entry, number, path, &file.RecorderExtension);
     if (ref == 0) {
         if (errno == ENOENT || path[0] == '\0') {
             return FileCheck::Missing;
@@ -253,46 +232,41 @@ void CMorvexWorker::FindFollowers(int index, uint8_t* scratch) {
             std::snprintf(reason, kNoteTextBytes, "a take has at most %d files", kMaxTakeFiles);
         }
         if (check != FileCheck::Ok || k == kMaxTakeFiles) {
-            JoinNote(entry.TakeWarning, kNoteTextBytes,
-                     {FileNamePart(path), " is not part of the take: ", reason, "."});
+            AddTakeWarning(entry, {FileNamePart(path), " is not part of the take: ", reason, "."});
             break;
         }
         entry.DataSize[k] = file.Extent;
+        entry.fRecorderExtension[k] = file.RecorderExtension;
     }
     entry.SubCount = std::min(k, kMaxTakeFiles);
 }
 
 // A take started from a later file: the frame that its earlier files leave unfinished ends in
 // the start file, and those bytes are no whole frame of this task. The earlier files tell how
-// many; when none is there, the split starts at the first byte of audio, as for any file.
+// many, down to the first of the take (01; 00 when the take has one) or to a file of another
+// format, another recording before this one. When one of them is missing or cannot be used, the
+// split starts at the first byte of audio, as for any file, and says that the phase is unknown.
 void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
     SplitEntryInfo& entry = m_Entries[index];
     char path[kMaxPathBytes];
     char reason[kNoteTextBytes];
     uint64_t earlierBytes = 0;
-    int found = 0;
     for (int number = entry.StartSubNumb - 1; number >= 0; --number) {
         TakeFile file;
         const FileCheck check = ExamineTakeFile(entry, number, scratch, file, path, reason);
-        // A file of another format is another recording: the take begins after it.
-        if (check == FileCheck::OtherFormat) {
+        if (check == FileCheck::OtherFormat || (check == FileCheck::Missing && number == 0)) {
             break;
         }
         if (check == FileCheck::Missing) {
-            if (found == 0 || number == 0) {
-                break; // none of them there, or all from the first file number on
-            }
             std::snprintf(reason, kNoteTextBytes, "it is missing");
         }
         if (check != FileCheck::Ok) {
-            JoinNote(entry.TakeWarning, kNoteTextBytes,
-                     {"Frame phase unknown: ", FileNamePart(path),
-                      ", an earlier file of the take: ", reason,
-                      ". The split starts at the first byte of audio."});
+            AddTakeWarning(entry, {"Frame phase unknown: ", FileNamePart(path),
+                                   ", an earlier file of the take: ", reason,
+                                   ". The split starts at the first byte of audio."});
             return;
         }
         earlierBytes += file.Extent;
-        ++found;
     }
     const uint32_t frameBytes =
         static_cast<uint32_t>(entry.ChannelNumb) * ((entry.WordLength + 7U) / 8U);
@@ -353,9 +327,10 @@ int CMorvexWorker::SetStartFile(int index, const char* path) {
     entry.MainNumb = -1;
     entry.StartSubNumb = 0;
     entry.SubCount = 1;
-    if (const char* name = SchemeName(path)) {
-        entry.MainNumb = TwoDigits(name + 3);
-        entry.StartSubNumb = TwoDigits(name + kFileNumberAt);
+    std::fill(std::begin(entry.fRecorderExtension), std::end(entry.fRecorderExtension), false);
+    if (TakeName name; ParseTakeName(path, name)) {
+        entry.MainNumb = name.Take;
+        entry.StartSubNumb = name.File;
         FindFollowers(index, buffer);
         FindFramePhase(index, buffer);
     }
@@ -388,15 +363,14 @@ bool CMorvexWorker::GetSourceEndName(int index, int fileIndex, char* text) const
         return false;
     }
     const SplitEntryInfo& entry = m_Entries[index];
-    if (entry.SubCount == 1) {
+    // The name each file was found by, so that every name shown is a file that is there.
+    char path[kMaxPathBytes];
+    if (fileIndex == 0 || !BuildTakeFilePath(entry, entry.StartSubNumb + fileIndex,
+                                             entry.fRecorderExtension[fileIndex], path)) {
         std::strcpy(text, FileNamePart(entry.SourceFilePath));
         return true;
     }
-    // The recorder's form, in the letter case of the start file's name ("mkz01_02.wav" for a
-    // take shown in lower case).
-    const char* name = SchemeName(entry.SourceFilePath);
-    std::snprintf(text, kMaxPathBytes, "%.3s%02i_%02i%.4s", name, entry.MainNumb,
-                  entry.StartSubNumb + fileIndex, name + kExtensionAt);
+    std::strcpy(text, FileNamePart(path));
     return true;
 }
 

@@ -55,6 +55,14 @@ int AccessFlags(int mode) {
     }
 }
 
+// Why a file that was opened is refused: fstat's own failure, or the kind of file it is.
+int NotRegularError(const struct stat& info, int fstatError) {
+    if (info.st_mode == 0) {
+        return fstatError;
+    }
+    return S_ISDIR(info.st_mode) ? EISDIR : CTzFileHandler::kErrorNotRegularFile;
+}
+
 // Opens without blocking (a FIFO would otherwise wait for a writer) and accepts only regular
 // files: a directory or device is no audio file.
 int OpenRegularFile(const char* path, int flags) {
@@ -67,7 +75,9 @@ int OpenRegularFile(const char* path, int flags) {
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = errno;
         ::close(fd);
+        errno = NotRegularError(info, error);
         return -1;
     }
     const int status = ::fcntl(fd, F_GETFL);
@@ -88,6 +98,10 @@ void StartWriteback(int fd, off_t end, uint32_t written) {
 }
 
 } // namespace
+
+const char* CTzFileHandler::ErrorText(int error) {
+    return error == kErrorNotRegularFile ? "not a regular file" : std::strerror(error);
+}
 
 int CTzFileHandler::Delete(const char* path) {
     if (path == nullptr || path[0] == '\0') {

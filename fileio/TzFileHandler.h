@@ -14,6 +14,12 @@ public:
     static constexpr uint32_t kReadFailed = 0xFFFFFFFFU;
     // What Length answers when the size cannot be had.
     static constexpr uint64_t kUnknownLength = ~0ULL;
+    // The errno Open leaves when the path names something other than a regular file or a
+    // directory (a FIFO, a device, a socket): no system code says so. A directory leaves EISDIR.
+    static constexpr int kErrorNotRegularFile = 0x4000;
+
+    // The text for an errno this handler left: the system's, or "not a regular file".
+    static const char* ErrorText(int error);
 
     CTzFileHandler() = default;
     ~CTzFileHandler() = default;

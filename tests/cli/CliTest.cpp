@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <sys/stat.h>
 
 using namespace harness;
 
@@ -147,6 +148,79 @@ TEST(Cli, EndNamesTheLastFileByNumberOrName) {
     EXPECT_TRUE(Says(RunSplit({"--help"}).Out, "-e 3 for MKZ01_03.WAV"));
 }
 
+// The files of a take are named as its start file is, whatever the separators, a prefix or the
+// letter case (beside the recorder's ".WAV" found for a start file renamed ".wav"): -i, --json and
+// --end know each by the name it has, and a folder of them is a take.
+TEST(Cli, TakeFilesGoByTheirOwnNames) {
+    const std::vector<std::function<std::string(std::string, size_t)>> renames = {
+        [](std::string name, size_t) { return name.replace(5, 1, "-"); },
+        [](std::string name, size_t) { return "Gig " + name.replace(8, 1, "~"); },
+        [](std::string name, size_t k) { return k == 0 ? name.substr(0, 9) + "wav" : name; },
+    };
+    for (const auto& rename : renames) {
+        TempDir in, out;
+        Take take = WriteTake(in.Path(), 4, 2, 16, 600, {801, 1601});
+        size_t k = 0;
+        RenameTake(take, [&](std::string name) { return rename(std::move(name), k++); });
+        const std::string second = fs::path(take.Paths[1]).filename();
+        SCOPED_TRACE(second);
+
+        const Outcome info = RunSplit({"-i", take.Paths[0], out.File("i")});
+        EXPECT_EQ(info.Exit, 0) << info.Err;
+        EXPECT_TRUE(Says(
+            info.Out, "Files:   3 in the take: " + fs::path(take.Paths[0]).filename().string() +
+                          " " + second + " " + fs::path(take.Paths[2]).filename().string() + "\n"));
+
+        const Outcome run = RunSplit({"--json", "-e", second, in.Path(), out.Path()});
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        const std::vector<nlohmann::json> objects = JsonLines(run.Out);
+        ASSERT_EQ(objects.size(), 1U) << run.Out;
+        EXPECT_EQ(objects[0]["inputs"], nlohmann::json({take.Paths[0], take.Paths[1]}));
+        const std::string stem = fs::path(take.Paths[0]).stem();
+        for (int channel = 0; channel < 2; ++channel) {
+            EXPECT_TRUE(Holds(OutputName(out.File(stem + "/" + stem), channel, false), take,
+                              channel, 1, 1601 / 4));
+        }
+    }
+}
+
+// A take cut short by a file that looks like part of it, or started from a later file while an
+// earlier one is missing, converts what it has and says so: on stderr, in -i, in --json's
+// "warning", and with exit 3 (a failed task still makes it 1, see JsonDescribesEveryTask). Sizes
+// are counted in MB of 2^20 bytes, as the window counts GB of 2^30.
+TEST(Cli, TakeWarningsEndInExitThree) {
+    constexpr size_t kMiB = 1 << 20;
+    TempDir in, out;
+    // Four files of 4 channels of 16 bits, cut inside frames; the last two hold 3 MiB.
+    const Take take = WriteTake(in.Path(), 2, 4, 16, 393466, {1001, 2003, 2003 + kMiB + 5}, 3);
+    fs::remove(take.Paths[1]);
+    ASSERT_EQ(::mkfifo(in.File("MKZ02_05.WAV").c_str(), 0600), 0);
+    const std::string warning = "MKZ02_05.WAV is not part of the take: not a regular file. Frame "
+                                "phase unknown: MKZ02_02.WAV, an earlier file of the take: it is "
+                                "missing. The split starts at the first byte of audio.";
+
+    const Outcome info = RunSplit({"-i", take.Paths[2], out.File("i")});
+    EXPECT_EQ(info.Exit, 0) << info.Err;
+    EXPECT_TRUE(Says(info.Out, "  Warning: " + warning + "\n"));
+
+    const Outcome run = RunSplit({"--json", take.Paths[2], out.File("w")});
+    EXPECT_EQ(run.Exit, 3) << run.Err;
+    EXPECT_TRUE(Says(run.Err, "morvex-split: warning: " + take.Paths[2] + ": " + warning + "\n"));
+    EXPECT_TRUE(Says(run.Err, ": Conversion done. 3.0 MB in "));
+    EXPECT_TRUE(Says(run.Err, "1 of them with a take warning"));
+    const std::vector<nlohmann::json> objects = JsonLines(run.Out);
+    ASSERT_EQ(objects.size(), 1U) << run.Out;
+    EXPECT_EQ(objects[0]["state"], "done");
+    EXPECT_EQ(objects[0]["warning"], warning);
+    EXPECT_EQ(objects[0]["inputs"], nlohmann::json({take.Paths[2], take.Paths[3]}));
+    Take rest = take;
+    rest.Stream.erase(rest.Stream.begin(), rest.Stream.begin() + 2003);
+    for (int channel = 0; channel < 4; ++channel) {
+        EXPECT_TRUE(
+            Holds(OutputName(out.File("w"), channel, false), rest, channel, 1, 3 * kMiB / 8));
+    }
+}
+
 // Usage errors end with 2, tasks that cannot be added or started with 1 and the reason, and
 // analysing only with 0: none of them writes a file.
 TEST(Cli, RunsThatConvertNothing) {
@@ -234,10 +308,10 @@ TEST(Cli, OutputsInTheWay) {
     }
 }
 
-// A folder as START converts every take in it, found in any letter case, each into a folder of
-// its own under the output folder (made with its parents). A file the engine refuses is named
-// with the reason and the other takes still convert; files not named like the recorder's, and
-// the followers of a take, are no takes of their own.
+// A folder as START converts every take in it, found in any letter case and with any separator,
+// each into a folder of its own under the output folder (made with its parents). A file the
+// engine refuses (a FIFO too) is named with the reason and the other takes still convert; files
+// not named like the recorder's, and the followers of a take, are no takes of their own.
 TEST(Cli, FolderOfTakes) {
     TempDir in, out;
     Take upper = WriteTake(in.Path(), 1, 2, 16, 500, {1001});
@@ -246,12 +320,16 @@ TEST(Cli, FolderOfTakes) {
     Take mixed = WriteTake(in.Path(), 3, 1, 16, 300);
     RenameTake(mixed, [](const std::string&) { return std::string("Mkz03_01.Wav"); });
     WriteRefusedFile(in.File("MKZ04_01.WAV"));
+    Take dashed = WriteTake(in.Path(), 5, 2, 16, 200, {401});
+    RenameTake(dashed, [](std::string name) { return name.replace(5, 1, "-"); });
     testtake::WriteFile(in.File("notes.wav"), testtake::ReadFile(upper.Paths[0]));
     fs::create_symlink(in.File("gone"), in.File("MKZ07_01.WAV"));
     fs::create_symlink(in.File("MKZ08_01.WAV"), in.File("MKZ08_01.WAV")); // a loop
+    ASSERT_EQ(::mkfifo(in.File("MKZ09_01.WAV").c_str(), 0600), 0);
 
+    // Paths are printed without the "." steps and doubled slashes they were given with.
     const std::string outFolder = out.File("split/cards/");
-    const Outcome run = RunSplit({in.Path(), outFolder});
+    const Outcome run = RunSplit({in.Path() + "/./", out.Path() + "//split/./cards/"});
 
     EXPECT_EQ(run.Exit, 1);
     // The reason follows the engine's message: the channel count refused.
@@ -262,20 +340,24 @@ TEST(Cli, FolderOfTakes) {
                                   ": Can not open selected input file. (No such file or "
                                   "directory)"));
     EXPECT_TRUE(Says(run.Err, in.File("MKZ08_01.WAV") + ": Can not open selected input file. ("));
+    EXPECT_TRUE(Says(run.Err, in.File("MKZ09_01.WAV") +
+                                  ": Can not open selected input file. (not a regular file)"));
     const auto output = [&](const std::string& take, int channel) {
         return OutputName(outFolder + take + "/" + take, channel, false);
     };
     std::string listed;
     for (const auto& [name, take] : {std::pair<std::string, const Take*>{"MKZ01_01", &upper},
                                      {"mkz02_01", &lower},
-                                     {"Mkz03_01", &mixed}}) {
+                                     {"Mkz03_01", &mixed},
+                                     {"MKZ05-01", &dashed}}) {
         for (int channel = 0; channel < take->Format.channels; ++channel) {
             EXPECT_TRUE(Holds(output(name, channel), *take, channel, 1, take->Frames()));
             listed += output(name, channel) + "\n";
         }
     }
     EXPECT_EQ(run.Out, listed);
-    EXPECT_EQ(ListDir(outFolder), (std::vector<std::string>{"MKZ01_01", "Mkz03_01", "mkz02_01"}));
+    EXPECT_EQ(ListDir(outFolder),
+              (std::vector<std::string>{"MKZ01_01", "MKZ05-01", "Mkz03_01", "mkz02_01"}));
 
     const Outcome empty = RunSplit({out.Path(), out.File("none/")});
     EXPECT_EQ(empty.Exit, 1);
@@ -335,7 +417,8 @@ TEST(Cli, WhereOutputsGo) {
 }
 
 // --info checks that every output could be created and names what would fail, with the system's
-// reason: it exits 1 then, and writes nothing in any case (a folder to make is not made).
+// reason, on stderr and in its State line: it exits 1 then, and writes nothing in any case (a
+// folder to make is not made).
 TEST(Cli, InfoChecksEveryOutput) {
     // The base under the output folder, and what stderr says (nothing: exit 0).
     const std::pair<const char*, const char*> cases[] = {
@@ -356,10 +439,16 @@ TEST(Cli, InfoChecksEveryOutput) {
         const Outcome run = RunSplit({"-i", take.Paths[0], out.File(base)});
         EXPECT_EQ(run.Exit, says[0] == '\0' ? 0 : 1);
         EXPECT_TRUE(Says(run.Out, "Outputs: 3 mono file(s)"));
+        // The State line tells what the exit status does.
+        EXPECT_TRUE(Says(run.Out, says[0] == '\0'
+                                      ? "State:   File(s) prepared for conversion.\n"
+                                      : "State:   Blocked: Output file can not be created. (" +
+                                            out.Path() + "/"));
         if (says[0] != '\0') {
             EXPECT_TRUE(Says(run.Err, take.Paths[0] + ": Output file can not be created. (" +
                                           out.Path() + "/"));
             EXPECT_TRUE(Says(run.Err, says));
+            EXPECT_TRUE(Says(run.Out.substr(run.Out.find("State:")), says));
         }
         EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"file", "taken_02.wav"}));
     }

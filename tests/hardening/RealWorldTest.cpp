@@ -137,8 +137,8 @@ TEST(RealWorld, FollowersInTheStartFilesLetterCase) {
 }
 
 // Started from a later file of a take cut inside frames, the task begins with the first whole
-// frame; without the earlier files it begins at the first byte of audio, and with only some of
-// them it says that the phase is unknown.
+// frame. When any earlier file of the take is missing (the first, one between, or all of them) it
+// begins at the first byte of audio and says that the phase is unknown, naming the file.
 TEST(RealWorld, StartingFromALaterFileKeepsTheFramePhase) {
     TempDir in, out;
     constexpr size_t kFrame = 12; // 4 channels of 24 bits
@@ -154,22 +154,31 @@ TEST(RealWorld, StartingFromALaterFileKeepsTheFramePhase) {
     ExpectMono(out.File("c"), From(take, 2001 * kFrame), 999);
     EXPECT_EQ(Text([&](char* t) { return worker.GetTakeWarning(0, t); }), "");
 
-    // A file of another format before the start file is another recording: the take begins here.
-    testtake::WriteFile(take.Paths[0], testtake::MakeWav({4, 24, 44100}, Bytes(1001, 1)));
-    CMorvexWorker other;
-    AddTask(other, 0, take.Paths[1], out.File("other"));
-    EXPECT_EQ(other.Entry(0).FrameSkipBytes, 0U);
-    EXPECT_EQ(Text([&](char* t) { return other.GetTakeWarning(0, t); }), "");
-
+    // Missing: the first file (tasks 0 and 1), then only the second (task 2).
+    const Bytes first = testtake::ReadFile(take.Paths[0]);
     fs::remove(take.Paths[0]);
     CMorvexWorker partial;
     AddTask(partial, 0, take.Paths[1], out.File("absent"));
     AddTask(partial, 1, take.Paths[2], out.File("some"));
-    EXPECT_EQ(partial.Entry(0).FrameSkipBytes, 0U);
-    EXPECT_EQ(partial.Entry(1).FrameSkipBytes, 0U);
-    EXPECT_EQ(Text([&](char* t) { return partial.GetTakeWarning(0, t); }), "");
-    EXPECT_TRUE(Says(Text([&](char* t) { return partial.GetTakeWarning(1, t); }),
-                     "Frame phase unknown: MKZ06_01.WAV"));
+    testtake::WriteFile(take.Paths[0], first);
+    fs::rename(take.Paths[1], in.File("elsewhere"));
+    AddTask(partial, 2, take.Paths[2], out.File("gap"));
+    for (const auto& [task, missing] :
+         {std::pair{0, "MKZ06_01.WAV"}, {1, "MKZ06_01.WAV"}, {2, "MKZ06_02.WAV"}}) {
+        EXPECT_EQ(partial.Entry(task).FrameSkipBytes, 0U) << task;
+        EXPECT_EQ(Text([&](char* t) { return partial.GetTakeWarning(task, t); }),
+                  std::string("Frame phase unknown: ") + missing +
+                      ", an earlier file of the take: it is missing. The split starts at the "
+                      "first byte of audio.");
+    }
+
+    // A file of another format before the start file is another recording: the take begins here.
+    testtake::WriteFile(take.Paths[0], testtake::MakeWav({4, 24, 44100}, Bytes(1001, 1)));
+    fs::rename(in.File("elsewhere"), take.Paths[1]);
+    CMorvexWorker other;
+    AddTask(other, 0, take.Paths[1], out.File("other"));
+    EXPECT_EQ(other.Entry(0).FrameSkipBytes, 0U);
+    EXPECT_EQ(Text([&](char* t) { return other.GetTakeWarning(0, t); }), "");
 }
 
 // Files after the take's last one that exist but are not part of it are named, with the reason.
@@ -187,6 +196,10 @@ TEST(RealWorld, TakeWarningsNameTheFileLeftOut) {
               "MKZ07_03.WAV is not part of the take: its format differs from the start file's.");
     EXPECT_EQ(Text([&](char* t) { return worker.GetTakeWarning(1, t); }),
               "MKZ08_02.WAV is not part of the take: it holds only 20 bytes.");
+    // The warnings stay with the tasks once converted: the window still shows them.
+    RunAll(worker, 2);
+    EXPECT_EQ(worker.GetEntryState(0), kStateDone);
+    EXPECT_TRUE(Says(Text([&](char* t) { return worker.GetTakeWarning(0, t); }), "MKZ07_03.WAV"));
 }
 
 // A read that fails, at any point of any file, fails the task with error 1 and the system's
