@@ -514,7 +514,7 @@ void MorvexController::checkOutputs() {
             outputs.emplace_back(path);
         QStringList problems;
         if (!outputs.empty()) {
-            qint64& bytes = planned[QFileInfo(QFile::decodeName(path)).path()];
+            qint64& bytes = planned[QFileInfo(QFile::decodeName(outputs.front().c_str())).path()];
             bytes += entry.BytesTotal + qint64(outputs.size()) * kOutputAllowanceBytes;
             for (const std::string& problem :
                  OutputPlaceProblems(outputs, static_cast<uint64_t>(bytes)))
