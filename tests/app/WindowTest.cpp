@@ -376,9 +376,11 @@ private slots:
         testtake::WriteFile(w->dir.File("file"), {1});
         const QString error = u"%1: %2"_s;
         const std::pair<const char*, QString> places[] = {
-            {"missing/Gig", error.arg(w->Out("missing"), QString::fromLocal8Bit(strerror(ENOENT)))},
-            {"file/Gig", error.arg(w->Out("file"), QString::fromLocal8Bit(strerror(ENOTDIR)))},
-            {"taken", error.arg(w->Out("taken_02.wav"), QString::fromLocal8Bit(strerror(EEXIST)))},
+            {"missing/Gig",
+             error.arg(w->Out("missing"), QString::fromLocal8Bit(std::strerror(ENOENT)))},
+            {"file/Gig", error.arg(w->Out("file"), QString::fromLocal8Bit(std::strerror(ENOTDIR)))},
+            {"taken",
+             error.arg(w->Out("taken_02.wav"), QString::fromLocal8Bit(std::strerror(EEXIST)))},
         };
         for (const auto& [base, problem] : places) {
             w->Pick(w->Out(base));
@@ -404,8 +406,8 @@ private slots:
         w->Drop({w->Take(2, files, 2, claimed)});
         w->Pick(w->Out("big"));
         QCOMPARE(w->Icons(), (QStringList{QString(), u"Problem"_s}));
-        const QString noRoom =
-            w->dir.Path().c_str() + u": "_s + QString::fromLocal8Bit(strerror(ENOSPC)) + u" ("_s;
+        const QString noRoom = w->dir.Path().c_str() + u": "_s +
+                               QString::fromLocal8Bit(std::strerror(ENOSPC)) + u" ("_s;
         QVERIFY2(w->Text("noteInfoString").startsWith(noRoom),
                  qPrintable(w->Text("noteInfoString")));
         w->Choose("sourceEnd", 0); // one file fits
@@ -417,8 +419,8 @@ private slots:
         QVERIFY(!w->controller.isConversionRunning());
         QCOMPARE(w->Icons(), (QStringList{QString(), u"Problem"_s}));
         QCOMPARE(w->Text("startHoldString"),
-                 hold.arg(2).arg(
-                     error.arg(w->Out("big_01.wav"), QString::fromLocal8Bit(strerror(EEXIST)))));
+                 hold.arg(2).arg(error.arg(w->Out("big_01.wav"),
+                                           QString::fromLocal8Bit(std::strerror(EEXIST)))));
         QVERIFY(!w->Get("startButton")->isEnabled());
         QFile::remove(w->Out("big_01.wav"));
         w->SelectRow(0);
