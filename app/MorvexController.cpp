@@ -1,5 +1,6 @@
 #include "MorvexController.h"
 
+#include "OutputPlace.h"
 #include "StateImages.h"
 #include "TaskTableModel.h"
 #include "ui_MorvexMainWindow.h"
@@ -8,12 +9,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMainWindow>
+#include <QRegularExpression>
+#include <QSet>
 #include <QShortcut>
+#include <QStatusBar>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 using namespace morvex;
 
@@ -22,6 +30,16 @@ namespace {
 const QString kStartTitle = QStringLiteral("Start");
 const QString kStopTitle = QStringLiteral("Stop");
 const QStringList kOkCancel = {QStringLiteral("OK"), QStringLiteral("Cancel")};
+// Questions whose "OK" deletes files take Return as "Cancel".
+constexpr int kCancelButton = 1;
+
+// The recorder's names, MKZ<take>_<file>.WAV in any letter case: the files of a folder that
+// can start a take, as the command line's folder mode finds them.
+bool IsTakeFileName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^mkz\\d\\d_\\d\\d\\.wav$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(name).hasMatch();
+}
 
 // The keys of the buttons, one table for the shortcuts and the tooltips that show them. Built on
 // use: the standard keys are known only once the application has its platform.
@@ -96,6 +114,13 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     sizeInfoString = m_Ui->sizeInfoString;
     stateInfoString = m_Ui->stateInfoString;
     noteInfoString = m_Ui->noteInfoString;
+    // Why Start is off, where it is seen without pointing at anything.
+    startHoldString = new QLabel(_mainWindow.get());
+    startHoldString->setObjectName(QStringLiteral("startHoldString"));
+    // A long path in it is cut rather than widening the window.
+    startHoldString->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    _mainWindow->statusBar()->addWidget(startHoldString, 1);
+    _mainWindow->statusBar()->setSizeGripEnabled(false);
     progressIndicator = m_Ui->progressIndicator;
     exitButton = m_Ui->exitButton;
 
@@ -137,6 +162,7 @@ void MorvexController::installShortcuts() {
         button->setToolTip(QStringLiteral("%1 (%2)").arg(
             button->toolTip(), entry.keys.first().toString(QKeySequence::NativeText)));
     }
+    m_StartToolTip = startButton->toolTip();
 }
 
 MorvexController::~MorvexController() {
@@ -175,6 +201,8 @@ void MorvexController::awakeFromNib() {
 QString MorvexController::stateImageName(int row) const {
     if (row < 0 || row >= m_MaxEntries)
         return {};
+    if (needsAttention(row))
+        return QStringLiteral("Problem");
     switch (m_MorvexWorker.GetEntryState(row)) {
     case kStateNoDestination:
     case kStateCannotPair:
@@ -197,6 +225,8 @@ QVariant MorvexController::tableObjectValue(const QString& columnIdentifier, int
         return QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
     if (columnIdentifier != QLatin1String("Icon"))
         return {};
+    if (needsAttention(row))
+        return _ProblemImage;
     switch (m_MorvexWorker.GetEntryState(row)) {
     case kStateNoDestination:
     case kStateCannotPair:
@@ -212,9 +242,20 @@ QVariant MorvexController::tableObjectValue(const QString& columnIdentifier, int
     }
 }
 
+// A task ready by the engine's account whose outputs cannot be written where it names them.
+bool MorvexController::needsAttention(int row) const {
+    return m_MorvexWorker.GetEntryState(row) == kStateReady &&
+           !m_OutputProblems.value(row).isEmpty();
+}
+
 QString MorvexController::stateText(int row) const {
     if (row < 0 || row >= m_MaxEntries)
         return {};
+    if (needsAttention(row)) {
+        char message[kInfoTextBytes] = {};
+        m_MorvexWorker.GetErrorString(kErrorOutputCreate, message);
+        return QString::fromUtf8(message);
+    }
     return infoString(row, kInfoState);
 }
 
@@ -225,9 +266,33 @@ QString MorvexController::noteText(int row) const {
     char text[kNoteTextBytes] = {};
     if (m_MorvexWorker.GetFailureDetail(row, text))
         notes << QString::fromUtf8(text);
+    for (const QString& problem : m_OutputProblems.value(row).split(u'\n', Qt::SkipEmptyParts))
+        if (!notes.contains(problem))
+            notes << problem;
     if (m_MorvexWorker.GetTakeWarning(row, text))
         notes << QString::fromUtf8(text);
     return notes.join(QLatin1Char('\n'));
+}
+
+QString MorvexController::startHoldReason() const {
+    if (m_ConversionRunning || m_MaxEntries == 0)
+        return {};
+    for (int row = 0; row < m_MaxEntries; ++row) {
+        const SplitEntryInfo& entry = m_MorvexWorker.Entry(row);
+        if (entry.fConversionDone)
+            continue;
+        const QString problems = m_OutputProblems.value(row);
+        const int state = m_MorvexWorker.GetEntryState(row);
+        if (problems.isEmpty() && state != kStateNoDestination && state != kStateCannotPair &&
+            entry.ErrorState != kErrorNameInUse)
+            continue;
+        const QString why = problems.isEmpty() ? stateText(row) : problems.section(u'\n', 0, 0);
+        return QStringLiteral("Start waits for task %1 (%2): %3")
+            .arg(row + 1)
+            .arg(QFileInfo(QFile::decodeName(m_MorvexWorker.GetDisplayName(row))).fileName(), why);
+    }
+    return m_MorvexWorker.AllDone(m_MaxEntries) ? QStringLiteral("Every task is converted.")
+                                                : QString();
 }
 
 bool MorvexController::acceptDrop(const QStringList& fileNames) {
@@ -240,7 +305,7 @@ bool MorvexController::acceptDrop(const QStringList& fileNames) {
     const QString fileName = fileNames.first();
     QTimer::singleShot(0, this, [this, fileName] {
         if (!m_TornDown)
-            appendTask(fileName);
+            appendPath(fileName);
     });
     return true;
 }
@@ -276,7 +341,6 @@ void MorvexController::addFile() {
     const PanelAnswer answer = runOpenPanel(options);
     if (answer.result != kPanelChosen)
         return;
-    m_lastSource = answer.directory;
     if (answer.filenames.isEmpty() || answer.filenames.first().isEmpty())
         return;
     appendTask(answer.filenames.first());
@@ -288,11 +352,61 @@ void MorvexController::openFiles(const QStringList& fileNames) {
         if (m_TornDown)
             return;
         // Relative to the folder the program was started in, and shown in full in the list.
-        added = appendTask(QFileInfo(fileName).absoluteFilePath()) || added;
+        added = appendPath(QFileInfo(fileName).absoluteFilePath()) || added;
     }
     // A refusal after the last task added took the focus for its alert.
     if (added)
         setDestinationButton->setFocus(Qt::OtherFocusReason);
+}
+
+bool MorvexController::appendPath(const QString& path) {
+    return QFileInfo(path).isDir() ? appendFolder(path) : appendTask(path);
+}
+
+// Every take in the folder, in name order: a file that a take added before has claimed as its
+// follower is not a take of its own.
+bool MorvexController::appendFolder(const QString& folder) {
+    QDir dir(folder);
+    if (!dir.isReadable()) {
+        refuseAdding(QStringLiteral("The folder cannot be read."), folder);
+        return false;
+    }
+    QStringList names = dir.entryList(QDir::Files | QDir::System | QDir::Hidden);
+    names.removeIf([](const QString& name) { return !IsTakeFileName(name); });
+    if (names.isEmpty()) {
+        refuseAdding(QStringLiteral("No take in this folder (no file named like MKZ01_01.WAV)."),
+                     folder);
+        return false;
+    }
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int byKey = a.compare(b, Qt::CaseInsensitive);
+        return byKey != 0 ? byKey < 0 : a < b;
+    });
+    QSet<QString> claimed;
+    bool added = false;
+    for (const QString& name : names) {
+        if (m_TornDown)
+            break;
+        if (claimed.contains(name.toLower()))
+            continue;
+        const bool full = m_MaxEntries >= kMaxEntries;
+        if (!appendTask(dir.absoluteFilePath(name))) {
+            if (full)
+                break; // one alert says it for every take left
+            continue;
+        }
+        added = true;
+        char file[kMaxPathBytes] = {};
+        for (int index = 0; m_MorvexWorker.GetSourceEndName(m_MaxEntries - 1, index, file); ++index)
+            claimed.insert(QString::fromUtf8(file).toLower());
+    }
+    return added;
+}
+
+void MorvexController::refuseAdding(const QString& message, const QString& file) {
+    runAlert({QStringLiteral("File could not be added to list."),
+              message + QLatin1Char('\n') + QDir::toNativeSeparators(file),
+              {}});
 }
 
 bool MorvexController::appendTask(const QString& fileName) {
@@ -300,6 +414,7 @@ bool MorvexController::appendTask(const QString& fileName) {
     const int code = m_MorvexWorker.SetStartFile(m_MaxEntries, path.constData());
     if (code == kErrorNone) {
         ++m_MaxEntries;
+        m_lastSource = QFileInfo(fileName).absolutePath();
         reloadData();
         selectRowAlone(m_MaxEntries - 1);
         setDestinationButton->setFocus(Qt::OtherFocusReason);
@@ -310,12 +425,10 @@ bool MorvexController::appendTask(const QString& fileName) {
     char detail[kNoteTextBytes] = {};
     // The engine's message first; then the file, for alerts that come one after another, and
     // the reason behind the message where there is one.
-    QString file = QDir::toNativeSeparators(fileName);
+    QString file = fileName;
     if (m_MorvexWorker.GetAddFailureDetail(detail))
         file += QStringLiteral(": ") + QString::fromUtf8(detail);
-    runAlert({QStringLiteral("File could not be added to list."),
-              QString::fromUtf8(message) + QLatin1Char('\n') + file,
-              {}});
+    refuseAdding(QString::fromUtf8(message), file);
     return false;
 }
 
@@ -328,6 +441,7 @@ void MorvexController::removeFile() {
     m_MorvexWorker.RecheckNameClashes(m_MaxEntries);
     if (m_MaxEntries <= m_EntryIndex)
         m_EntryIndex = m_MaxEntries - 1;
+    checkOutputs();
     reloadData();
     selectRowAlone(m_EntryIndex);
     setDescriptionFields();
@@ -335,16 +449,20 @@ void MorvexController::removeFile() {
 
 void MorvexController::typeChanged() {
     m_MorvexWorker.SetDestinationType(m_EntryIndex, setType->currentIndex());
+    checkOutputs();
     setDescriptionFields();
 }
 
 void MorvexController::formatChanged() {
-    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, setFormat->currentIndex());
+    // The files written change with the format: clashes are looked at again.
+    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, setFormat->currentIndex(), m_MaxEntries);
+    checkOutputs();
     setDescriptionFields();
 }
 
 void MorvexController::sourceEndChanged() {
     m_MorvexWorker.SetSourceEndIndex(m_EntryIndex, sourceEnd->currentIndex());
+    checkOutputs(); // the space needed follows the source end
     setDescriptionFields();
 }
 
@@ -355,8 +473,17 @@ void MorvexController::setDestination() {
     SavePanelOptions options;
     options.title = QStringLiteral("Choose output directory and basic file name for conversion");
     options.prompt = QStringLiteral("Choose");
+    // The task's own destination again; else the folder of the last one chosen (at first the
+    // take's), with the take's name as the base.
     const QString current = QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(m_EntryIndex));
-    options.directory = current.isEmpty() ? m_lastDestination : QFileInfo(current).path();
+    const QFileInfo take(QFile::decodeName(m_MorvexWorker.GetDisplayName(m_EntryIndex)));
+    if (!current.isEmpty()) {
+        options.directory = QFileInfo(current).path();
+        options.fileName = QFileInfo(current).fileName();
+    } else {
+        options.directory = m_lastDestination.isEmpty() ? take.path() : m_lastDestination;
+        options.fileName = take.completeBaseName();
+    }
     const PanelAnswer answer = runSavePanel(options);
     if (answer.result != kPanelChosen)
         return;
@@ -365,8 +492,36 @@ void MorvexController::setDestination() {
     const QByteArray path = QFile::encodeName(answer.filenames.first());
     if (m_MorvexWorker.SetDestinationBaseFile(m_EntryIndex, path.constData(), m_MaxEntries) == 0)
         return;
+    m_lastDestination = QFileInfo(answer.filenames.first()).absolutePath();
+    checkOutputs();
     setDescriptionFields();
-    m_lastDestination = answer.directory;
+}
+
+// What keeps each task's outputs from being written now, as the command line's -i finds it:
+// its folder, names taken already, and room on the file system for what the tasks to convert
+// before it write into the same folder as well as its own.
+void MorvexController::checkOutputs() {
+    m_OutputProblems.clear();
+    QHash<QString, qint64> planned; // bytes by folder
+    for (int row = 0; row < m_MaxEntries; ++row) {
+        const SplitEntryInfo& entry = m_MorvexWorker.Entry(row);
+        std::vector<std::string> outputs;
+        char path[kMaxPathBytes] = {};
+        const bool toConvert = !m_ConversionRunning && !entry.fConversionDone &&
+                               entry.ErrorState != kErrorNameInUse &&
+                               m_MorvexWorker.GetEntryState(row) != kStateCannotPair;
+        for (int n = 0; toConvert && m_MorvexWorker.GetOutputFileName(row, n, path); ++n)
+            outputs.emplace_back(path);
+        QStringList problems;
+        if (!outputs.empty()) {
+            qint64& bytes = planned[QFileInfo(QFile::decodeName(outputs.front().c_str())).path()];
+            bytes += entry.BytesTotal + qint64(outputs.size()) * kOutputAllowanceBytes;
+            for (const std::string& problem :
+                 OutputPlaceProblems(outputs, static_cast<uint64_t>(bytes)))
+                problems << QFile::decodeName(problem.c_str());
+        }
+        m_OutputProblems << problems.join(QLatin1Char('\n'));
+    }
 }
 
 // ---- Description panel ---------------------------------------------------------------------
@@ -398,7 +553,6 @@ void MorvexController::setDescriptionFields() {
         showStateAndNote(-1);
     } else {
         const int entry = m_EntryIndex;
-        startButton->setEnabled(m_MorvexWorker.CanStart(m_MaxEntries) || m_ConversionRunning);
 
         QStringList titles;
         char name[kMaxPathBytes] = {};
@@ -431,9 +585,19 @@ void MorvexController::setDescriptionFields() {
         addFileButton->setEnabled(true);
         setProgress(0.0);
     }
+    showStartState();
     // A change of destination, type or format can change the task's icon; have the table draw
     // its rows again.
     _FileListTableView->viewport()->update();
+}
+
+void MorvexController::showStartState() {
+    const QString reason = startHoldReason();
+    startButton->setEnabled(m_ConversionRunning || (m_MaxEntries > 0 && reason.isEmpty() &&
+                                                    m_MorvexWorker.CanStart(m_MaxEntries)));
+    startHoldString->setText(reason);
+    startButton->setToolTip(reason.isEmpty() ? m_StartToolTip
+                                             : m_StartToolTip + QLatin1Char('\n') + reason);
 }
 
 // ---- Run control ---------------------------------------------------------------------------
@@ -442,6 +606,14 @@ void MorvexController::startConversion() {
     if (!m_ConversionRunning) {
         if (m_MaxEntries < 1)
             return;
+        // The outputs may have come into the way since the destinations were chosen.
+        checkOutputs();
+        if (!startHoldReason().isEmpty()) {
+            reloadData();
+            setDescriptionFields();
+            return;
+        }
+        m_OutputProblems.clear();
         m_MorvexWorker.StartConversion(m_MaxEntries);
         m_ConversionToStop = false;
         m_ConversionRunning = true;
@@ -455,7 +627,8 @@ void MorvexController::startConversion() {
         return;
     const int answer =
         runAlert({QStringLiteral("Do you really want to stop conversion?"),
-                  QStringLiteral("Output files of current task will be deleted."), kOkCancel});
+                  QStringLiteral("The output files of %1 will be deleted.").arg(runningTask()),
+                  kOkCancel, kCancelButton});
     if (answer == kAlertFirstButton)
         m_ConversionToStop = true;
 }
@@ -474,6 +647,7 @@ void MorvexController::timerAction() {
     if (state == kConvRunOver) {
         m_ConversionRunning = false;
         setRunTimerPace(false);
+        checkOutputs();
         setDescriptionFields();
         startButton->setText(kStartTitle);
     } else {
@@ -495,7 +669,7 @@ void MorvexController::timerAction() {
 
 void MorvexController::showStateAndNote(int entry) {
     const bool isTask = entry >= 0 && entry < m_MaxEntries;
-    stateInfoString->setText(isTask ? infoString(entry, kInfoState) : QString());
+    stateInfoString->setText(isTask ? stateText(entry) : QString());
     const QString note = noteText(entry);
     noteInfoString->setText(note);
     m_Ui->infoLayout->setRowVisible(noteInfoString, !note.isEmpty());
@@ -553,11 +727,26 @@ void MorvexController::setProgress(double fraction) {
 bool MorvexController::windowShouldClose() {
     if (m_MorvexWorker.AllDone(m_MaxEntries))
         return true;
-    const QString informative = m_ConversionRunning ? QStringLiteral("Conversion is still running!")
-                                                    : QStringLiteral("Settings will be lost.");
-    const int answer = runAlert(
-        {QStringLiteral("Do you really want to exit this application?"), informative, kOkCancel});
+    const QString informative =
+        m_ConversionRunning ? QStringLiteral("Conversion is still running: the output files of %1 "
+                                             "will be deleted.")
+                                  .arg(runningTask())
+                            : QStringLiteral("Settings will be lost.");
+    const int answer = runAlert({QStringLiteral("Do you really want to exit this application?"),
+                                 informative, kOkCancel, m_ConversionRunning ? kCancelButton : 0});
     return answer != kAlertSecondButton;
+}
+
+// "the running task (MKZ01_01.WAV)"; before the run's first step has picked a task, without
+// the name.
+QString MorvexController::runningTask() const {
+    double fraction = 0.0;
+    int entry = -1;
+    m_MorvexWorker.GetConversionInfo(&fraction, &entry);
+    const QString name =
+        QFileInfo(QFile::decodeName(m_MorvexWorker.GetDisplayName(entry))).fileName();
+    return name.isEmpty() ? QStringLiteral("the running task")
+                          : QStringLiteral("the running task (%1)").arg(name);
 }
 
 void MorvexController::windowWillClose() {
@@ -583,11 +772,28 @@ bool MorvexController::eventFilter(QObject* watched, QEvent* event) {
         windowWillClose();
         return false;
     }
+    if (watched == _mainWindow.get() && event->type() == QEvent::Resize)
+        keepMinimumSize();
     if (watched == m_TableViewport && event->type() == QEvent::MouseButtonDblClick) {
         doubleClick();
         return true;
     }
     return QObject::eventFilter(watched, event);
+}
+
+// The window's minimum is only a hint to the window system: without a window manager, or with
+// one that ignores it, the window can be made smaller, and the task panel would collapse. It
+// grows back, to the minimum and to what the layout needs now (a note of several lines, say).
+void MorvexController::keepMinimumSize() {
+    const QSize least = _mainWindow->minimumSize().expandedTo(_mainWindow->minimumSizeHint());
+    if (_mainWindow->width() >= least.width() && _mainWindow->height() >= least.height())
+        return;
+    // Once the resize under way is over.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_TornDown)
+            _mainWindow->resize(_mainWindow->size().expandedTo(
+                _mainWindow->minimumSize().expandedTo(_mainWindow->minimumSizeHint())));
+    });
 }
 
 // ---- Helpers -------------------------------------------------------------------------------

@@ -41,6 +41,9 @@ public:
     // The bar, the running task's row and its icon are brought up to date this often at most
     // while a task converts; at once when a task starts or ends.
     static constexpr int kViewRefreshMs = 100;
+    // Room counted for each output beyond its audio when the free space is checked: its header,
+    // with the file system's last block to spare.
+    static constexpr qint64 kOutputAllowanceBytes = 65536;
 
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
     ~MorvexController() override;
@@ -59,12 +62,16 @@ public:
     QString stateImageName(int row) const;
     QString stateText(int row) const;
     // What the user should know beyond the state: the file and the system's reason behind a
-    // failure, and what the take leaves out. Empty when there is nothing to tell.
+    // failure or behind outputs that cannot be written, and what the take leaves out. Empty when
+    // there is nothing to tell.
     QString noteText(int row) const;
+    // Why Start is off: the first task that holds it and what it needs. Empty when it is on.
+    QString startHoldReason() const;
     bool acceptDrop(const QStringList& fileNames);
 
 public slots:
-    // Adds each file as a task, as if chosen with Add…; each refusal raises its own alert.
+    // Adds each file as a task, as if chosen with Add…, and the takes in each folder; each
+    // refusal raises its own alert.
     void openFiles(const QStringList& fileNames);
     void addFile();
     void removeFile();
@@ -95,7 +102,15 @@ private:
     void installShortcuts();
     void showStateAndNote(int entry);
     void fileListTableViewSelectionDidChange();
+    bool appendPath(const QString& path);
+    bool appendFolder(const QString& folder);
     bool appendTask(const QString& fileName);
+    void refuseAdding(const QString& message, const QString& file);
+    bool needsAttention(int row) const;
+    void checkOutputs();
+    void showStartState();
+    void keepMinimumSize();
+    QString runningTask() const;
     void selectRowAlone(int row);
     void reloadData();
     void setProgress(double fraction);
@@ -129,6 +144,7 @@ private:
     QLabel* sizeInfoString = nullptr;
     QLabel* stateInfoString = nullptr;
     QLabel* noteInfoString = nullptr;
+    QLabel* startHoldString = nullptr;
     QProgressBar* progressIndicator = nullptr;
     QPushButton* exitButton = nullptr;
     QWidget* m_TableViewport = nullptr;
@@ -146,6 +162,10 @@ private:
     int m_MaxEntries = 0;
     QString m_lastDestination;
     QString m_lastSource;
+    // Per task, why its outputs cannot be written now (one problem a line), as last checked
+    // when a destination, type, format or source end was chosen and on Start.
+    QStringList m_OutputProblems;
+    QString m_StartToolTip; // the Start button's own tooltip, before any reason is added
     bool m_ConversionRunning = false;
     bool m_ConversionToStop = false;
     int m_animationCount = 0;

@@ -4,13 +4,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace morvex {
 
 namespace {
 
 // Qt matches name filters case-sensitively on Linux; the recorder writes ".WAV", other tools
-// ".wav", so each allowed type is offered in the usual spellings.
-QString NameFilterFor(const QStringList& fileTypes) {
+// ".wav", so each type is offered in the usual spellings. Any file can be chosen too: a take
+// copied under another name is still a take.
+QStringList NameFiltersFor(const QStringList& fileTypes) {
     QStringList patterns;
     for (const QString& type : fileTypes) {
         const QString lower = type.toLower();
@@ -24,7 +27,8 @@ QString NameFilterFor(const QStringList& fileTypes) {
                 patterns << pattern;
         }
     }
-    return QObject::tr("WAV files (%1)").arg(patterns.join(QLatin1Char(' ')));
+    return {QObject::tr("WAV files (%1)").arg(patterns.join(QLatin1Char(' '))),
+            QObject::tr("All files (*)")};
 }
 
 PanelAnswer AnswerOf(QFileDialog& dialog, bool chosen) {
@@ -51,7 +55,7 @@ PanelAnswer QtToolkitServices::runOpenPanel(QWidget* parent, const OpenPanelOpti
     if (!options.directory.isEmpty())
         dialog.setDirectory(options.directory);
     if (!options.fileTypes.isEmpty())
-        dialog.setNameFilter(NameFilterFor(options.fileTypes));
+        dialog.setNameFilters(NameFiltersFor(options.fileTypes));
     const bool chosen = dialog.exec() == QDialog::Accepted;
     return AnswerOf(dialog, chosen);
 }
@@ -66,6 +70,8 @@ PanelAnswer QtToolkitServices::runSavePanel(QWidget* parent, const SavePanelOpti
         dialog.setLabelText(QFileDialog::Accept, options.prompt);
     if (!options.directory.isEmpty())
         dialog.setDirectory(options.directory);
+    if (!options.fileName.isEmpty())
+        dialog.selectFile(options.fileName);
     const bool chosen = dialog.exec() == QDialog::Accepted;
     return AnswerOf(dialog, chosen);
 }
@@ -86,7 +92,9 @@ int QtToolkitServices::runAlert(QWidget* parent, const AlertOptions& options) {
             buttons << box.addButton(title, role);
         }
     }
-    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    const qsizetype defaultButton =
+        std::clamp<qsizetype>(options.defaultButton, 0, buttons.size() - 1);
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.at(defaultButton)));
     // Escape and the window's close box give the last button ("Cancel" in every question), so
     // that dismissing a question never stops a run or quits with unfinished work.
     box.setEscapeButton(buttons.last());

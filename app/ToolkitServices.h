@@ -22,7 +22,8 @@ struct OpenPanelOptions {
     QString title;
     QString prompt;        // the title of the accept button
     QString directory;     // initial folder; empty for the toolkit's default
-    QStringList fileTypes; // allowed extensions without the dot, any letter case
+    QStringList fileTypes; // extensions offered first, without the dot, any letter case; any
+                           // file can be chosen too
     bool canChooseDirectories = false;
     bool canChooseFiles = true;
     bool allowsMultipleSelection = false;
@@ -32,6 +33,7 @@ struct SavePanelOptions {
     QString title;
     QString prompt;
     QString directory;
+    QString fileName; // the name proposed
 };
 
 struct PanelAnswer {
@@ -43,7 +45,8 @@ struct PanelAnswer {
 struct AlertOptions {
     QString messageText;
     QString informativeText;
-    QStringList buttons; // in order; empty gives the toolkit's single default button
+    QStringList buttons;   // in order; empty gives the toolkit's single default button
+    int defaultButton = 0; // the index of the button that Return presses
 };
 
 class ToolkitServices {

@@ -135,11 +135,16 @@ public:
     void RecheckNameClashes(int count);
     void SetDestinationType(int index, int type);
     int GetDestinationType(int index) const;
-    void SetDestinationFormat(int index, int format);
+    // With `count`, the name clashes of the first `count` tasks are checked again, as the files
+    // the task writes change with its format.
+    void SetDestinationFormat(int index, int format, int count = 0);
     int GetDestinationFormat(int index) const;
     int GetEntryState(int index) const;
     bool CanStart(int count) const;
     bool AllDone(int count) const;
+    // The path of output `n` (0 for the one holding the first channel) of the task as its
+    // settings name it now; false past its last output or when it has no destination.
+    bool GetOutputFileName(int index, int n, char* path) const;
     void GetErrorString(int code, char* text) const;
     void DoClear();
     int DeleteEntry(int index);
@@ -182,9 +187,10 @@ private:
     static bool IsEntryIndex(int index) { return index >= 0 && index < morvex::kMaxEntries; }
     bool RunUnderway() const;
     int64_t SumDataSizes(const SplitEntryInfo& entry, int lastFile) const;
-    // Whether another of the first `count` tasks has the same destination base.
+    // Whether another of the first `count` tasks would write a file of the same name.
     bool SharesBase(int index, int count) const;
-    // What the other tasks with the same base are: before it, marked, converted.
+    bool WriteSameFiles(int index, int other) const;
+    // What the other tasks writing the same files are: before it, marked, converted.
     struct NameGroup {
         bool Earlier = false;
         bool Marked = false;

@@ -93,13 +93,22 @@ int CMorvexWorker::SetDestinationBaseFile(int index, const char* path, int count
     return 1;
 }
 
+// Outputs are named base + "_NN" + the format's extension, NN at least two digits, so two tasks
+// write a file of the same name exactly when base and format are the same: one base for a WAV
+// and a CAF task is no clash.
+bool CMorvexWorker::WriteSameFiles(int index, int other) const {
+    const SplitEntryInfo& a = m_Entries[index];
+    const SplitEntryInfo& b = m_Entries[other];
+    return a.Format == b.Format &&
+           std::strcmp(a.DestinationBaseFilePath, b.DestinationBaseFilePath) == 0;
+}
+
 bool CMorvexWorker::SharesBase(int index, int count) const {
-    const char* base = m_Entries[index].DestinationBaseFilePath;
-    if (base[0] == '\0') {
+    if (m_Entries[index].DestinationBaseFilePath[0] == '\0') {
         return false; // no destination yet: nothing to clash with
     }
     for (int j = 0; j < count; ++j) {
-        if (j != index && std::strcmp(base, m_Entries[j].DestinationBaseFilePath) == 0) {
+        if (j != index && WriteSameFiles(index, j)) {
             return true;
         }
     }
@@ -110,8 +119,7 @@ CMorvexWorker::NameGroup CMorvexWorker::GroupOf(int index, int count) const {
     NameGroup group;
     for (int j = 0; j < count; ++j) {
         const SplitEntryInfo& other = m_Entries[j];
-        if (j == index ||
-            std::strcmp(m_Entries[index].DestinationBaseFilePath, other.DestinationBaseFilePath)) {
+        if (j == index || !WriteSameFiles(index, j)) {
             continue;
         }
         group.Earlier = group.Earlier || j < index;
@@ -158,10 +166,21 @@ int CMorvexWorker::GetDestinationType(int index) const {
     return IsEntryIndex(index) ? m_Entries[index].Type : 0;
 }
 
-void CMorvexWorker::SetDestinationFormat(int index, int format) {
-    if (IsEntryIndex(index)) {
-        m_Entries[index].Format = format;
+void CMorvexWorker::SetDestinationFormat(int index, int format, int count) {
+    if (!IsEntryIndex(index)) {
+        return;
     }
+    SplitEntryInfo& entry = m_Entries[index];
+    entry.Format = format;
+    if (!ClampCount(count)) {
+        return;
+    }
+    // The outputs' names changed: the task may now clash, as if its destination were set, or
+    // no longer clash, nor another that clashed with it.
+    if (entry.ErrorState == kErrorNone && SharesBase(index, count)) {
+        entry.ErrorState = kErrorNameInUse;
+    }
+    RecheckNameClashes(count);
 }
 
 int CMorvexWorker::GetDestinationFormat(int index) const {
@@ -214,6 +233,25 @@ bool CMorvexWorker::CanStart(int count) const {
         anyToDo = true;
     }
     return anyToDo;
+}
+
+bool CMorvexWorker::GetOutputFileName(int index, int n, char* path) const {
+    if (!IsEntryIndex(index) || path == nullptr) {
+        return false;
+    }
+    const SplitEntryInfo& entry = m_Entries[index];
+    const int perFile = entry.Type == kTypeMono    ? 1
+                        : entry.Type == kTypePairs ? 2
+                                                   : static_cast<int>(entry.ChannelNumb);
+    const int first = n * perFile;
+    if (entry.DestinationBaseFilePath[0] == '\0' || perFile <= 0 || n < 0 ||
+        first >= entry.ChannelNumb) {
+        return false;
+    }
+    const int length =
+        std::snprintf(path, kMaxPathBytes, "%s_%02i.%s", entry.DestinationBaseFilePath, first + 1,
+                      entry.Format == kFormatCaf ? "caf" : "wav");
+    return length > 0 && length < kMaxPathBytes;
 }
 
 bool CMorvexWorker::AllDone(int count) const {

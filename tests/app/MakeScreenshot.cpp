@@ -40,10 +40,10 @@ int main(int argc, char* argv[]) {
     add(WriteTake(takes, 2, 2, 4, 48000, 24), QStringLiteral("Ambience"), 1);
     add(WriteTake(takes, 3, 2, 16, 240000, 24), QStringLiteral("Set1"), 0);
     add(WriteTake(takes, 4, 1, 16, 48000, 24), QStringLiteral("Set2"), 2);
-    // An output left from an earlier session: the second task cannot create its files.
-    testtake::WriteFile((outputs + QStringLiteral("/Ambience_01.wav")).toStdString(), {0});
-
     controller->startConversion();
+    // A file that came into the way after Start had checked the outputs: the second task cannot
+    // create its files.
+    testtake::WriteFile((outputs + QStringLiteral("/Ambience_01.wav")).toStdString(), {0});
     // Into the third task, about halfway.
     for (int tick = 0; tick < 400; ++tick) {
         controller->timerAction();

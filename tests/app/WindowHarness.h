@@ -16,8 +16,10 @@
 struct ScriptedServices final : morvex::ToolkitServices {
     std::deque<morvex::PanelAnswer> panels; // open and save panels alike, in turn
     std::deque<int> answers;                // alerts, in turn
-    QStringList asked;                      // panel titles; alert texts and buttons
-    std::function<void()> whileOpen;        // runs inside every dialog
+    QStringList asked;                      // panel titles; alert texts and buttons, the
+                                            // default one in brackets
+    QStringList places; // the folder each panel opened in, and the name a save panel proposed
+    std::function<void()> whileOpen; // runs inside every dialog
     int unanswered = 0;
 
     template <class T> T Next(std::deque<T>& script, const QString& question, T none) {
@@ -31,13 +33,18 @@ struct ScriptedServices final : morvex::ToolkitServices {
         return next;
     }
     morvex::PanelAnswer runOpenPanel(QWidget*, const morvex::OpenPanelOptions& o) override {
+        places << o.directory;
         return Next(panels, o.title, {});
     }
     morvex::PanelAnswer runSavePanel(QWidget*, const morvex::SavePanelOptions& o) override {
+        places << o.directory + u'|' + o.fileName;
         return Next(panels, o.title, {});
     }
     int runAlert(QWidget*, const morvex::AlertOptions& o) override {
-        const QStringList texts = QStringList{o.messageText, o.informativeText} + o.buttons;
+        QStringList buttons = o.buttons;
+        if (o.defaultButton >= 0 && o.defaultButton < buttons.size())
+            buttons[o.defaultButton] = u'[' + buttons[o.defaultButton] + u']';
+        const QStringList texts = QStringList{o.messageText, o.informativeText} + buttons;
         return Next(answers, texts.join(u'|'), morvex::kAlertSecondButton);
     }
 };

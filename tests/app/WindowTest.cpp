@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/statvfs.h>
 
 using namespace morvex;
 using namespace Qt::StringLiterals;
@@ -57,7 +58,7 @@ private slots:
         w->Drop({a});
         QCOMPARE(w->Model()->rowCount(), 30);
         const QString question = u"No output selected for previous task.|"
-                                 "Please select directory and basic file name!|OK|Cancel"_s;
+                                 "Please select directory and basic file name!|[OK]|Cancel"_s;
         const QString full =
             u"File could not be added to list.|Maximum number of tasks reached.\n"_s +
             a.toLocalFile();
@@ -107,13 +108,18 @@ private slots:
         QCOMPARE(w->Icons(), QStringList{QString()});
         QCOMPARE(w->Enabled(), kAll);
 
-        // A second task shows its own settings; taking the first one's name fails it, editably.
+        // A second task shows its own settings. The first one's name is free for WAV files (the
+        // first writes CAF); as CAF it fails the second task, editably.
         w->Drop({w->Take(4)});
         w->Pick(w->Out("Gig.wav"));
+        QCOMPARE(w->Icons(), QStringList(2));
+        w->Choose("setFormat", 1);
         QCOMPARE(w->Icons(), (QStringList{QString(), u"Error"_s}));
         QCOMPARE(w->Text("stateInfoString"), u"Output file name is already in use."_s);
         QCOMPARE(w->Get<QComboBox>("setType")->currentIndex(), 0);
         QCOMPARE(w->Enabled(), kAllButStart);
+        QCOMPARE(w->Text("startHoldString"), u"Start waits for task 2 (MKZ04_01.WAV): Output file "
+                                             "name is already in use."_s);
         w->SelectRow(0);
         QCOMPARE(w->Get<QComboBox>("setType")->currentIndex(), 2);
         QCOMPARE(w->Get<QComboBox>("setFormat")->currentIndex(), 1);
@@ -130,7 +136,6 @@ private slots:
         w->Pick(w->Out("mono"));
         w->Drop({w->Take(3)});
         w->Pick(w->Out("taken"));
-        testtake::WriteFile(w->dir.File("taken_01.wav"), {1, 2, 3}); // in the way of its output
         w->Click("startButton");
         QCOMPARE(w->Text("startButton"), u"Stop"_s);
         QCOMPARE(w->Enabled(), u"startButton"_s);
@@ -155,6 +160,8 @@ private slots:
         QCOMPARE(w->Text("stateInfoString"), u"File(s) prepared for conversion."_s);
 
         w->Click("startButton"); // from the stopped task again, its icon turning
+        // In the way of the third task's output, after the check on Start.
+        testtake::WriteFile(w->dir.File("taken_01.wav"), {1, 2, 3});
         w->Tick();
         QVERIFY(w->Icons().first().startsWith(u"Doing"_s));
         QCOMPARE(w->controller.conversionTimer().interval(), MorvexController::kRunTickIntervalMs);
@@ -176,9 +183,9 @@ private slots:
         };
         w->Click("startButton"); // "Cancel"
         QVERIFY(held && w->controller.conversionTimer().isActive());
-        QCOMPARE(w->services.asked.mid(3), QStringList(2, u"Do you really want to stop "
-                                                          "conversion?|Output files of current "
-                                                          "task will be deleted.|OK|Cancel"_s));
+        QCOMPARE(w->services.asked.mid(3),
+                 QStringList(2, u"Do you really want to stop conversion?|The output files of the "
+                                "running task (MKZ01_01.WAV) will be deleted.|OK|[Cancel]"_s));
         QTRY_VERIFY_WITH_TIMEOUT(!w->controller.isConversionRunning(), 60000);
         QCOMPARE(w->Icons(), (QStringList{u"Done"_s, u"Done"_s, u"Error"_s, u"Problem"_s}));
         QVERIFY(!w->Model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
@@ -227,24 +234,42 @@ private slots:
             return refused + u"Can not open selected input file.\n%1: %2"_s.arg(
                                  file, QString::fromLocal8Bit(std::strerror(error)));
         };
+        // A folder gives the takes in it, one task a take, as the command line's folder mode.
+        const QString card = w->Out("card");
+        WriteTake(card, 8, 1, 2, 480);
+        WriteTake(card, 7, 2, 2, 480); // its second file is no take of its own
+        testtake::WriteFile(w->dir.File("card/notes.txt"), {1});
+        QDir().mkpath(w->Out("empty"));
         // Relative names are taken from the folder the program started in.
         const QString startedIn = QDir::currentPath();
         QDir::setCurrent(QString::fromStdString(w->dir.Path()));
-        w->services.answers = {kAlertFirstButton};
+        w->services.answers = {kAlertFirstButton, kAlertFirstButton};
         w->services.whileOpen = [&] { w->Table()->setFocus(); }; // as a real alert takes it
-        w->controller.openFiles({a.toLocalFile(), b.fileName(), u"gone.wav"_s});
+        w->controller.openFiles(
+            {u"card"_s, a.toLocalFile(), b.fileName(), u"gone.wav"_s, u"empty"_s});
         QDir::setCurrent(startedIn);
-        QCOMPARE(w->services.asked, QStringList{cannotOpen(gone, ENOENT)});
-        QCOMPARE(w->Model()->rowCount(), 2); // not asked for the first one's destination
-        QCOMPARE(w->Model()->index(1, 1).data().toString(), b.toLocalFile());
-        QCOMPARE(w->Selected(), 1);
+        QCOMPARE(w->services.asked, (QStringList{cannotOpen(gone, ENOENT),
+                                                 refused +
+                                                     u"No take in this folder (no file named like "
+                                                     "MKZ01_01.WAV).\n"_s +
+                                                     w->Out("empty")}));
         QCOMPARE(w->controller.mainWindow()->focusWidget(), w->Get("setDestinationButton"));
         w->services.whileOpen = nullptr;
+        QVERIFY(w->Drop({QUrl::fromLocalFile(card)}));
+        QStringList names; // not asked for the first one's destination
+        for (int row = 0; row < w->Model()->rowCount(); ++row)
+            names << QFileInfo(w->Model()->index(row, 1).data().toString()).fileName();
+        QCOMPARE(names, (QStringList{u"MKZ07_01.WAV"_s, u"MKZ08_01.WAV"_s, u"MKZ01_01.WAV"_s,
+                                     u"MKZ02_01.WAV"_s, u"MKZ07_01.WAV"_s, u"MKZ08_01.WAV"_s}));
+        QCOMPARE(w->Model()->index(3, 1).data().toString(), b.toLocalFile());
+        QCOMPARE(w->Get<QComboBox>("sourceEnd")->count(), 1);
+        w->SelectRow(0);
+        QCOMPARE(w->Get<QComboBox>("sourceEnd")->count(), 2);
 
         // Beyond 30 tasks, each file is refused on its own.
         w->services.asked.clear();
         w->services.answers = {kAlertFirstButton, kAlertFirstButton};
-        w->controller.openFiles(QStringList(30, a.toLocalFile()));
+        w->controller.openFiles(QStringList(26, a.toLocalFile()));
         QCOMPARE(w->Model()->rowCount(), 30);
         QCOMPARE(
             w->services.asked,
@@ -264,7 +289,7 @@ private slots:
             0);
         QCOMPARE(started.asked, (QStringList{cannotOpen(w->Out("MKZ09_01.WAV"), ENOENT),
                                              u"Do you really want to exit this application?|"
-                                             "Settings will be lost.|OK|Cancel"_s}));
+                                             "Settings will be lost.|[OK]|Cancel"_s}));
     }
 
     void shortcutsWorkAndShowInTooltips() {
@@ -303,10 +328,11 @@ private slots:
         press(Qt::Key_Q); // "Cancel": the window stays
         QVERIFY(window->isVisible());
         QCOMPARE(w->services.asked.mid(4),
-                 (QStringList{u"Do you really want to stop conversion?|Output files of current "
-                              "task will be deleted.|OK|Cancel"_s,
+                 (QStringList{u"Do you really want to stop conversion?|The output files of the "
+                              "running task will be deleted.|OK|[Cancel]"_s,
                               u"Do you really want to exit this application?|Conversion is still "
-                              "running!|OK|Cancel"_s}));
+                              "running: the output files of the running task will be "
+                              "deleted.|OK|[Cancel]"_s}));
     }
 
     void nameClashesAreRecheckedAtOnce() {
@@ -316,6 +342,10 @@ private slots:
         w->Pick(w->Out("Gig"));
         QCOMPARE(w->Icons(), (QStringList{QString(), u"Error"_s}));
         QVERIFY(!w->Get("startButton")->isEnabled());
+        w->Choose("setFormat", 1); // other files: no clash
+        QCOMPARE(w->Icons(), QStringList(2));
+        w->Choose("setFormat", 0);
+        QCOMPARE(w->Icons(), (QStringList{QString(), u"Error"_s}));
 
         w->SelectRow(0); // the first one moves: the second's clash is gone
         w->Pick(w->Out("Other"));
@@ -330,6 +360,72 @@ private slots:
         w->Click("removeFileButton"); // the other half of the clash removed
         QCOMPARE(w->Icons(), QStringList(1));
         QCOMPARE(w->Text("stateInfoString"), u"File(s) prepared for conversion."_s);
+        QVERIFY(w->Get("startButton")->isEnabled());
+    }
+
+    // The outputs' place is checked when a destination is chosen and again on Start: a problem
+    // needs attention and keeps Start off, and the window says which task holds it.
+    void outputsCheckedBeforeStart() {
+        const QString hold = u"Start waits for task %1 (MKZ0%1_01.WAV): %2"_s;
+        const QString cannot = u"Output file can not be created."_s;
+        w->Drop({w->Take(1)});
+        QCOMPARE(w->Text("startHoldString"),
+                 hold.arg(1).arg(u"No output directory and file name selected."_s));
+        QVERIFY(w->Get("startButton")->toolTip().endsWith(w->Text("startHoldString")));
+        testtake::WriteFile(w->dir.File("taken_02.wav"), {1});
+        testtake::WriteFile(w->dir.File("file"), {1});
+        const QString error = u"%1: %2"_s;
+        const std::pair<const char*, QString> places[] = {
+            {"missing/Gig",
+             error.arg(w->Out("missing"), QString::fromLocal8Bit(std::strerror(ENOENT)))},
+            {"file/Gig", error.arg(w->Out("file"), QString::fromLocal8Bit(std::strerror(ENOTDIR)))},
+            {"taken",
+             error.arg(w->Out("taken_02.wav"), QString::fromLocal8Bit(std::strerror(EEXIST)))},
+        };
+        for (const auto& [base, problem] : places) {
+            w->Pick(w->Out(base));
+            QCOMPARE(w->Icons(), QStringList{u"Problem"_s});
+            QCOMPARE(w->Text("stateInfoString"), cannot);
+            QCOMPARE(w->Text("noteInfoString"), problem);
+            QCOMPARE(w->Text("startHoldString"), hold.arg(1).arg(problem));
+            QCOMPARE(w->Enabled(), kAllButStart);
+        }
+        w->Pick(w->Out("Gig"));
+        QCOMPARE(w->Icons(), QStringList(1));
+        QCOMPARE(w->Text("startHoldString"), QString());
+        QCOMPARE(w->Enabled(), kAll);
+
+        // More audio than the file system holds (sparse files whose headers claim 4 GB each).
+        struct statvfs disk {};
+        QVERIFY(statvfs(w->dir.Path().c_str(), &disk) == 0);
+        const uint64_t free = uint64_t{disk.f_bavail} * disk.f_frsize;
+        const uint32_t claimed = 4000000000u;
+        const int files = int(free / claimed) + 2;
+        if (files > kMaxTakeFiles)
+            QSKIP("the file system has more room than a take can fill");
+        w->Drop({w->Take(2, files, 2, claimed)});
+        w->Pick(w->Out("big"));
+        QCOMPARE(w->Icons(), (QStringList{QString(), u"Problem"_s}));
+        const QString noRoom = w->dir.Path().c_str() + u": "_s +
+                               QString::fromLocal8Bit(std::strerror(ENOSPC)) + u" ("_s;
+        QVERIFY2(w->Text("noteInfoString").startsWith(noRoom),
+                 qPrintable(w->Text("noteInfoString")));
+        w->Choose("sourceEnd", 0); // one file fits
+        QCOMPARE(w->Icons(), QStringList(2));
+
+        // Checked again on Start: an output that came into the way since keeps the run off.
+        testtake::WriteFile(w->dir.File("big_01.wav"), {1});
+        w->Click("startButton");
+        QVERIFY(!w->controller.isConversionRunning());
+        QCOMPARE(w->Icons(), (QStringList{QString(), u"Problem"_s}));
+        QCOMPARE(w->Text("startHoldString"),
+                 hold.arg(2).arg(error.arg(w->Out("big_01.wav"),
+                                           QString::fromLocal8Bit(std::strerror(EEXIST)))));
+        QVERIFY(!w->Get("startButton")->isEnabled());
+        QFile::remove(w->Out("big_01.wav"));
+        w->SelectRow(0);
+        w->Click("removeFileButton"); // removing a task checks again too
+        QCOMPARE(w->Icons(), QStringList(1));
         QVERIFY(w->Get("startButton")->isEnabled());
     }
 
@@ -379,9 +475,11 @@ private slots:
         QVERIFY(w->Exists("long_02.wav") && w->controller.mainWindow()->close());
         QVERIFY(!w->Exists("long_01.wav") && w->Exists("short_01.wav"));
         const QString exit = u"Do you really want to exit this application?|"_s;
-        QCOMPARE(w->services.asked,
-                 (QStringList{exit + u"Settings will be lost.|OK|Cancel"_s, kSavePanel, kSavePanel,
-                              exit + u"Conversion is still running!|OK|Cancel"_s}));
+        QCOMPARE(
+            w->services.asked,
+            (QStringList{exit + u"Settings will be lost.|[OK]|Cancel"_s, kSavePanel, kSavePanel,
+                         exit + u"Conversion is still running: the output files of the "
+                                "running task (MKZ02_01.WAV) will be deleted.|OK|[Cancel]"_s}));
 
         // The application ends with its window; an empty list closes without a question.
         ScriptedServices none;
@@ -390,13 +488,94 @@ private slots:
         QVERIFY(none.asked.isEmpty());
     }
 
-    void realAlertTakesEscapeAsCancel() { // as "OK" it would stop a run or quit unfinished work
+    // However small the window system makes the window (some ignore its minimum), it grows
+    // back to where every control has the room it needs, with a note of several lines shown.
+    void smallestWindowKeepsEveryControlUsable() {
+        const QUrl start = w->Take(5, 2);
+        testtake::WriteFile(w->dir.File("MKZ05_03.WAV"),
+                            testtake::MakeWav(testtake::WavFormat{4, 16}, testtake::Bytes(64, 1)));
+        w->Drop({start});
+        w->Pick(w->Out("missing/Gig"));
+        QMainWindow* window = w->controller.mainWindow();
+        struct : QObject {
+            QList<QSize> sizes;
+            bool eventFilter(QObject*, QEvent* event) override {
+                if (event->type() == QEvent::Resize)
+                    sizes << static_cast<QResizeEvent*>(event)->size();
+                return false;
+            }
+        } resizes;
+        window->installEventFilter(&resizes);
+        window->windowHandle()->resize(400, 250); // the window system's resize comes later
+        QTRY_VERIFY(resizes.sizes.contains(QSize(400, 250)));
+        QTRY_VERIFY(window->width() >= window->minimumWidth() &&
+                    window->height() >= window->minimumHeight());
+        QCoreApplication::processEvents();
+        QStringList cramped;
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            const QSize need = control->minimumSizeHint().expandedTo(control->minimumSize());
+            if (control->isVisibleTo(window) && !control->objectName().startsWith(u"qt_"_s) &&
+                (control->width() < need.width() || control->height() < need.height()))
+                cramped << control->objectName();
+        }
+        QCOMPARE(cramped.join(u" "_s), QString());
+        QVERIFY(w->Text("noteInfoString").count(u'\n') >= 1);
+    }
+
+    // Add… opens where the last take was added, Choose… where the last destination went (at
+    // first the take's own folder) and proposes the take's name.
+    void panelsOpenWhereTheWorkIs() {
+        const QString cardA = w->Out("cardA"), cardB = w->Out("cardB"), out = w->Out("out");
+        QDir().mkpath(out);
+        w->Pick(WriteTake(cardA, 1, 1, 2, 480), "addFileButton");
+        w->Pick(out + u"/Gig"_s);
+        w->Drop({QUrl::fromLocalFile(WriteTake(cardB, 2, 1, 2, 480))});
+        w->Pick(out + u"/Other"_s);
+        w->Pick(WriteTake(cardA, 3, 1, 2, 480), "addFileButton");
+        w->Pick(out + u"/Third"_s);
+        w->SelectRow(0);
+        w->services.panels.push_back({}); // its own destination again: cancelled
+        w->Click("setDestinationButton");
+        QCOMPARE(w->services.places,
+                 (QStringList{QString(), cardA + u"|MKZ01_01"_s, out + u"|MKZ02_01"_s, cardB,
+                              out + u"|MKZ03_01"_s, out + u"|Gig"_s}));
+    }
+
+    // The real panels: Add… offers every file besides WAV files; Choose… shows the name proposed.
+    void realPanelsShowWhatTheyAreGiven() {
         QtToolkitServices real;
-        for (const auto& [key, answer] :
-             {std::pair{Qt::Key_Return, kAlertFirstButton}, {Qt::Key_Escape, kAlertSecondButton}}) {
+        const QString folder = QString::fromStdString(w->dir.Path());
+        QStringList filters;
+        QStringList chosen;
+        const auto look = [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            filters = dialog->nameFilters();
+            chosen = dialog->selectedFiles();
+            dialog->reject();
+        };
+        QTimer::singleShot(0, look);
+        QCOMPARE(real.runOpenPanel(nullptr, {u"Add"_s, {}, folder, {u"wav"_s}}).result,
+                 kPanelCancelled);
+        QCOMPARE(filters, (QStringList{u"WAV files (*.wav *.WAV *.Wav)"_s, u"All files (*)"_s}));
+        QTimer::singleShot(0, look);
+        real.runSavePanel(nullptr, {u"Choose"_s, {}, folder, u"MKZ01_01"_s});
+        QCOMPARE(chosen, QStringList{folder + u"/MKZ01_01"_s});
+    }
+
+    // Return takes the default button, Escape the last ("Cancel" in every question): the stop and
+    // exit-during-run questions default to "Cancel", as their "OK" deletes files.
+    void realAlertTakesReturnAsDefaultAndEscapeAsCancel() {
+        QtToolkitServices real;
+        const std::tuple<Qt::Key, int, int> cases[] = {{Qt::Key_Return, 0, kAlertFirstButton},
+                                                       {Qt::Key_Return, 1, kAlertSecondButton},
+                                                       {Qt::Key_Escape, 0, kAlertSecondButton}};
+        for (const auto& [key, defaultButton, answer] : cases) {
             QTimer::singleShot(0,
                                [key] { QTest::keyClick(QApplication::activeModalWidget(), key); });
-            QCOMPARE(real.runAlert(nullptr, {u"Stop?"_s, {}, {u"OK"_s, u"Cancel"_s}}), answer);
+            QCOMPARE(
+                real.runAlert(nullptr, {u"Stop?"_s, {}, {u"OK"_s, u"Cancel"_s}, defaultButton}),
+                answer);
         }
     }
 };

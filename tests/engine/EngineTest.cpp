@@ -294,8 +294,8 @@ TEST_F(EngineTest, TaskCanStartAllDoneAndNamesInUse) {
     }
 }
 
-// Every setting of a destination and every removal re-checks the clashes of all tasks: marks
-// whose clash is gone are cleared anywhere, a new clash shows at once on the task set.
+// Every setting of a destination or format and every removal re-checks the clashes of all tasks:
+// marks whose clash is gone are cleared anywhere, a new clash shows at once on the task set.
 TEST_F(EngineTest, TaskNameClashesAreRecheckedOnEverySettingAndRemoval) {
     const std::string take = Wav(dir.File("take"), Fmt{2, 16});
     for (int i = 0; i < 4; ++i) {
@@ -306,6 +306,9 @@ TEST_F(EngineTest, TaskNameClashesAreRecheckedOnEverySettingAndRemoval) {
         return [&, index, name] {
             worker.SetDestinationBaseFile(index, dir.File(name).c_str(), count);
         };
+    };
+    const auto format = [&](int index, int value) {
+        return [&, index, value] { worker.SetDestinationFormat(index, value, count); };
     };
     const auto remove = [&](int index) {
         return [&, index] {
@@ -332,6 +335,12 @@ TEST_F(EngineTest, TaskNameClashesAreRecheckedOnEverySettingAndRemoval) {
         {"removing the third ends it", remove(2), "---", true},
         {"first takes the second's", set(0, "F"), "x--", false},
         {"removing the first ends it", remove(0), "--", true},
+        // Clashes are by the files written: the format's extension counts as much as the base.
+        {"second takes the first's name", set(1, "F"), "-x", false},
+        {"as CAF it writes other files", format(1, kFormatCaf), "--", true},
+        {"the first as CAF too: shown on it", format(0, kFormatCaf), "x-", false},
+        {"the second back to WAV", format(1, kFormatWav), "--", true},
+        {"the first back to WAV: shown on it again", format(0, kFormatWav), "x-", false},
     };
     for (const auto& [what, step, expected, canStart] : steps) {
         step();
