@@ -2,6 +2,7 @@
 
 #include "OutputPlace.h"
 #include "StateImages.h"
+#include "TakeName.h"
 #include "TaskTableModel.h"
 #include "ui_MorvexMainWindow.h"
 
@@ -13,7 +14,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMainWindow>
-#include <QRegularExpression>
 #include <QSet>
 #include <QShortcut>
 #include <QStatusBar>
@@ -33,12 +33,11 @@ const QStringList kOkCancel = {QStringLiteral("OK"), QStringLiteral("Cancel")};
 // Questions whose "OK" deletes files take Return as "Cancel".
 constexpr int kCancelButton = 1;
 
-// The recorder's names, MKZ<take>_<file>.WAV in any letter case: the files of a folder that
-// can start a take, as the command line's folder mode finds them.
+// The files of a folder that can start a take: the engine's reading of the recorder's names, as
+// the command line's folder mode finds them.
 bool IsTakeFileName(const QString& name) {
-    static const QRegularExpression pattern(QStringLiteral("^mkz\\d\\d_\\d\\d\\.wav$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return pattern.match(name).hasMatch();
+    TakeName parsed;
+    return ParseTakeName(QFile::encodeName(name).constData(), parsed);
 }
 
 // The keys of the buttons, one table for the shortcuts and the tooltips that show them. Built on

@@ -238,6 +238,8 @@ private slots:
         const QString card = w->Out("card");
         WriteTake(card, 8, 1, 2, 480);
         WriteTake(card, 7, 2, 2, 480); // its second file is no take of its own
+        WriteTake(card, 9, 1, 2, 480); // renamed with another separator: a take all the same
+        QVERIFY(QFile::rename(card + u"/MKZ09_01.WAV"_s, card + u"/MKZ09-01.WAV"_s));
         testtake::WriteFile(w->dir.File("card/notes.txt"), {1});
         QDir().mkpath(w->Out("empty"));
         // Relative names are taken from the folder the program started in.
@@ -259,9 +261,10 @@ private slots:
         QStringList names; // not asked for the first one's destination
         for (int row = 0; row < w->Model()->rowCount(); ++row)
             names << QFileInfo(w->Model()->index(row, 1).data().toString()).fileName();
-        QCOMPARE(names, (QStringList{u"MKZ07_01.WAV"_s, u"MKZ08_01.WAV"_s, u"MKZ01_01.WAV"_s,
-                                     u"MKZ02_01.WAV"_s, u"MKZ07_01.WAV"_s, u"MKZ08_01.WAV"_s}));
-        QCOMPARE(w->Model()->index(3, 1).data().toString(), b.toLocalFile());
+        QCOMPARE(names, (QStringList{u"MKZ07_01.WAV"_s, u"MKZ08_01.WAV"_s, u"MKZ09-01.WAV"_s,
+                                     u"MKZ01_01.WAV"_s, u"MKZ02_01.WAV"_s, u"MKZ07_01.WAV"_s,
+                                     u"MKZ08_01.WAV"_s, u"MKZ09-01.WAV"_s}));
+        QCOMPARE(w->Model()->index(4, 1).data().toString(), b.toLocalFile());
         QCOMPARE(w->Get<QComboBox>("sourceEnd")->count(), 1);
         w->SelectRow(0);
         QCOMPARE(w->Get<QComboBox>("sourceEnd")->count(), 2);
@@ -269,7 +272,7 @@ private slots:
         // Beyond 30 tasks, each file is refused on its own.
         w->services.asked.clear();
         w->services.answers = {kAlertFirstButton, kAlertFirstButton};
-        w->controller.openFiles(QStringList(26, a.toLocalFile()));
+        w->controller.openFiles(QStringList(24, a.toLocalFile()));
         QCOMPARE(w->Model()->rowCount(), 30);
         QCOMPARE(
             w->services.asked,
