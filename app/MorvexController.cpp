@@ -514,7 +514,7 @@ void MorvexController::checkOutputs() {
         QStringList problems;
         if (!outputs.empty()) {
             qint64& bytes = planned[QFileInfo(QFile::decodeName(outputs.front().c_str())).path()];
-            bytes += entry.BytesTotal + qint64(outputs.size()) * kOutputAllowanceBytes;
+            bytes += entry.BytesTotal + qint64(outputs.size() * kOutputAllowanceBytes);
             for (const std::string& problem :
                  OutputPlaceProblems(outputs, static_cast<uint64_t>(bytes)))
                 problems << QFile::decodeName(problem.c_str());

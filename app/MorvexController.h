@@ -41,9 +41,6 @@ public:
     // The bar, the running task's row and its icon are brought up to date this often at most
     // while a task converts; at once when a task starts or ends.
     static constexpr int kViewRefreshMs = 100;
-    // Room counted for each output beyond its audio when the free space is checked: its header,
-    // with the file system's last block to spare.
-    static constexpr qint64 kOutputAllowanceBytes = 65536;
 
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
     ~MorvexController() override;

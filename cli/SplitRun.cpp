@@ -3,6 +3,7 @@
 #include "JsonReport.h"
 #include "MorvexWorker.h"
 #include "OutputCheck.h"
+#include "OutputPlace.h"
 #include "Progress.h"
 #include "TaskPlan.h"
 #include "TaskText.h"
@@ -229,8 +230,11 @@ private:
 
     // The outputs of the task that could not be created now, each reported.
     std::optional<JsonError> OutputProblem(const CMorvexWorker& worker, const RunTask& task) {
+        const std::vector<std::string> outputs = OutputFileNames(worker, task.Slot);
+        const uint64_t bytesNeeded = static_cast<uint64_t>(worker.Entry(task.Slot).BytesTotal) +
+                                     outputs.size() * morvex::kOutputAllowanceBytes;
         const std::vector<std::string> problems =
-            OutputProblems(OutputFileNames(worker, task.Slot), task.Plan.MakeFolder);
+            morvex::OutputPlaceProblems(outputs, bytesNeeded, !task.Plan.MakeFolder.empty());
         if (problems.empty()) {
             return std::nullopt;
         }

@@ -62,14 +62,30 @@ std::string SpaceProblem(const std::string& folder, uint64_t bytesNeeded) {
     return Problem(folder, ENOSPC) + amounts;
 }
 
+// The nearest folder of `folder`'s ancestors that exists, where a missing folder would be made.
+std::string NearestExisting(std::string folder) {
+    while (!Exists(folder) && folder != "/" && folder != ".") {
+        folder = FolderOf(folder);
+    }
+    return folder;
+}
+
 } // namespace
 
 std::vector<std::string> OutputPlaceProblems(const std::vector<std::string>& outputs,
-                                             uint64_t bytesNeeded) {
+                                             uint64_t bytesNeeded, bool folderMayBeMade) {
     if (outputs.empty()) {
         return {};
     }
     const std::string folder = FolderOf(outputs.front());
+    if (folderMayBeMade && !Exists(folder)) {
+        const std::string ancestor = NearestExisting(folder);
+        if (const int error = FolderError(ancestor); error != 0) {
+            return {folder + ": cannot be created: " + Problem(ancestor, error)};
+        }
+        std::string space = SpaceProblem(ancestor, bytesNeeded);
+        return space.empty() ? std::vector<std::string>{} : std::vector<std::string>{space};
+    }
     if (const int error = FolderError(folder); error != 0) {
         return {Problem(folder, error)};
     }

@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 using namespace harness;
 
@@ -452,6 +453,27 @@ TEST(Cli, InfoChecksEveryOutput) {
         }
         EXPECT_EQ(ListDir(out.Path()), (std::vector<std::string>{"file", "taken_02.wav"}));
     }
+
+    // More audio than the file system holds: sparse files whose headers claim 4 GB each.
+    struct statvfs disk {};
+    ASSERT_EQ(::statvfs(in.Path().c_str(), &disk), 0);
+    constexpr uint32_t kClaimed = 4000000000U;
+    const auto files = static_cast<int>(uint64_t{disk.f_bavail} * disk.f_frsize / kClaimed + 2);
+    if (files > morvex::kMaxTakeFiles) {
+        GTEST_SKIP() << "the file system has more room than a take can fill";
+    }
+    testtake::WavLayout claiming;
+    claiming.dataSize = kClaimed;
+    for (int n = 1; n <= files; ++n) {
+        const std::string path = in.File(testtake::SchemeName(9, n));
+        testtake::WriteFile(path, testtake::MakeWav(take.Format, {}, claiming));
+        fs::resize_file(path, fs::file_size(path) + kClaimed);
+    }
+    TempDir out;
+    const Outcome run = RunSplit({"-i", in.File(testtake::SchemeName(9, 1)), out.File("big")});
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_TRUE(Says(run.Out, "State:   Blocked: Output file can not be created. (" + out.Path() +
+                                  ": " + std::strerror(ENOSPC) + " ("));
 }
 
 // --json prints one object per task for scripts, read here by a real JSON parser: the files read,
