@@ -76,14 +76,14 @@ QList<ButtonKeys> ButtonKeyTable() {
 class MorvexController::ModalScope {
 public:
     explicit ModalScope(MorvexController& controller)
-        : m_Controller(controller), m_TimerWasActive(controller.callWorkerTimer.isActive()) {
+        : m_Controller(controller), m_TimerWasActive(controller.conversionTimer().isActive()) {
         ++m_Controller.m_ModalDepth;
-        m_Controller.callWorkerTimer.stop();
+        m_Controller.m_RunPacer.stop();
     }
     ~ModalScope() {
         --m_Controller.m_ModalDepth;
         if (m_TimerWasActive && m_Controller.m_ModalDepth == 0 && !m_Controller.m_TornDown)
-            m_Controller.callWorkerTimer.start();
+            m_Controller.conversionTimer().start();
     }
     ModalScope(const ModalScope&) = delete;
     ModalScope& operator=(const ModalScope&) = delete;
@@ -139,7 +139,7 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     connect(sourceEnd, &QComboBox::activated, this, &MorvexController::sourceEndChanged);
     connect(setType, &QComboBox::activated, this, &MorvexController::typeChanged);
     connect(setFormat, &QComboBox::activated, this, &MorvexController::formatChanged);
-    connect(&callWorkerTimer, &QTimer::timeout, this, &MorvexController::timerAction);
+    connect(&m_RunPacer.timer(), &QTimer::timeout, this, &MorvexController::timerAction);
 
     m_TableViewport = _FileListTableView->viewport();
     _mainWindow->installEventFilter(this);
@@ -177,7 +177,6 @@ MorvexController::~MorvexController() {
 void MorvexController::awakeFromNib() {
     m_EntryIndex = 0;
     m_MaxEntries = 0;
-    m_animationCount = 0;
     // selectionChanged fires while a selection is dragged as well as when it settles.
     connect(_FileListTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MorvexController::fileListTableViewSelectionDidChange);
@@ -190,9 +189,7 @@ void MorvexController::awakeFromNib() {
         m_DoingFrames[frame] = LoadImageNamed(QStringLiteral("Doing%1").arg(frame + 1));
     _DoingImage = m_DoingFrames[1];
     m_DoingImageName = QStringLiteral("Doing2");
-    callWorkerTimer.setTimerType(Qt::CoarseTimer);
-    callWorkerTimer.setInterval(kTimerIntervalMs);
-    callWorkerTimer.start();
+    m_RunPacer.start();
 }
 
 // ---- Data source ---------------------------------------------------------------------------
@@ -616,7 +613,7 @@ void MorvexController::startConversion() {
         m_MorvexWorker.StartConversion(m_MaxEntries);
         m_ConversionToStop = false;
         m_ConversionRunning = true;
-        setRunTimerPace(true);
+        m_RunPacer.setRunning(true);
         setDescriptionFields();
         removeFileButton->setEnabled(false);
         startButton->setText(kStopTitle);
@@ -640,12 +637,12 @@ void MorvexController::timerAction() {
         return;
     // In the middle of a task the window is redrawn a few times a second, not after every tick:
     // drawing it costs as much as a good part of a tick's work.
-    if (state == kConvConvert && !m_ConversionToStop && !viewRefreshDue())
+    if (state == kConvConvert && !m_ConversionToStop && !m_RunPacer.viewRefreshDue())
         return;
 
     if (state == kConvRunOver) {
         m_ConversionRunning = false;
-        setRunTimerPace(false);
+        m_RunPacer.setRunning(false);
         checkOutputs();
         setDescriptionFields();
         startButton->setText(kStartTitle);
@@ -679,36 +676,22 @@ void MorvexController::showStateAndNote(int entry) {
 // is over, or a stop was asked. A task's first and last steps, which create or sync all its
 // outputs and are the longest, get a tick of their own. At least one step is made.
 int MorvexController::runConversionSteps() {
-    QElapsedTimer spent;
-    spent.start();
+    m_RunPacer.startTick();
     for (;;) {
         const bool starting = m_StepAnswer == kConvStartTask;
         m_StepAnswer = m_MorvexWorker.ConversionStep();
         if (starting || m_StepAnswer != kConvConvert || !m_ConversionRunning ||
-            m_ConversionToStop || spent.elapsed() >= m_StepBudgetMs)
+            m_ConversionToStop || m_RunPacer.tickBudgetSpent())
             return m_StepAnswer;
     }
 }
 
-bool MorvexController::viewRefreshDue() {
-    if (m_ViewRefreshClock.isValid() && m_ViewRefreshClock.elapsed() < kViewRefreshMs)
-        return false;
-    m_ViewRefreshClock.start();
-    return true;
-}
-
-// Ticks come as fast as the event loop allows during a run, and at an easy pace otherwise.
-void MorvexController::setRunTimerPace(bool running) {
-    callWorkerTimer.setInterval(running ? kRunTickIntervalMs : kTimerIntervalMs);
-}
-
+// The running icon shows the frame the pacer has turned to.
 void MorvexController::advanceRunningIcon() {
-    if (m_IconFrameClock.isValid() && m_IconFrameClock.elapsed() < kIconFrameMs)
+    if (!m_RunPacer.advanceIconFrame())
         return;
-    m_IconFrameClock.start();
-    _DoingImage = m_DoingFrames[m_animationCount];
-    m_DoingImageName = QStringLiteral("Doing%1").arg(m_animationCount + 1);
-    m_animationCount = (m_animationCount + 1) % 4;
+    _DoingImage = m_DoingFrames[m_RunPacer.iconFrame()];
+    m_DoingImageName = QStringLiteral("Doing%1").arg(m_RunPacer.iconFrame() + 1);
 }
 
 void MorvexController::setProgress(double fraction) {
@@ -757,7 +740,7 @@ void MorvexController::windowWillClose() {
     _ProblemImage = QIcon();
     _ErrorImage = QIcon();
     _DoingImage = QIcon();
-    callWorkerTimer.stop();
+    m_RunPacer.stop();
     m_lastDestination.clear();
     m_lastSource.clear();
 }

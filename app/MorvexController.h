@@ -1,13 +1,12 @@
 #pragma once
 
 #include "MorvexWorker.h"
+#include "RunPacer.h"
 #include "ToolkitServices.h"
 
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <memory>
 
@@ -25,33 +24,21 @@ class MorvexMainWindow;
 
 // The controller of the main window. It owns the engine and is its only caller; it is the task
 // table's data source, carries out the user's actions on the task list and the selected task,
-// keeps the description panel up to date, and drives conversion runs from a 50 ms timer.
+// keeps the description panel up to date, and drives conversion runs on the ticks of its run
+// pacer.
 class MorvexController final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kTimerIntervalMs = 50;
-    // During a run the timer fires whenever the event loop is free, and each tick steps the
-    // engine for up to this long: the run goes at the engine's speed while input and painting
-    // still come between ticks. A step takes a few milliseconds more at most, so the event loop
-    // is never held much past this.
-    static constexpr int kRunTickIntervalMs = 0;
-    static constexpr int kStepBudgetMs = 20;
-    // The running icon shows each of its four frames this long, however often the timer ticks.
-    static constexpr int kIconFrameMs = 200;
-    // The bar, the running task's row and its icon are brought up to date this often at most
-    // while a task converts; at once when a task starts or ends.
-    static constexpr int kViewRefreshMs = 100;
-
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
     ~MorvexController() override;
 
     QMainWindow* mainWindow() const { return _mainWindow.get(); }
     const CMorvexWorker& worker() const { return m_MorvexWorker; }
     bool isConversionRunning() const { return m_ConversionRunning; }
-    QTimer& conversionTimer() { return callWorkerTimer; }
+    QTimer& conversionTimer() { return m_RunPacer.timer(); }
     // Milliseconds of engine steps per tick; 0 makes a tick one step (tests that look at a run
     // between two steps).
-    void setStepBudgetMs(int budget) { m_StepBudgetMs = budget; }
+    void setStepBudgetMs(int budget) { m_RunPacer.setStepBudgetMs(budget); }
 
     // Data source of the task table.
     int numberOfRows() const { return m_MaxEntries; }
@@ -113,8 +100,6 @@ private:
     void setProgress(double fraction);
     void advanceRunningIcon();
     int runConversionSteps();
-    bool viewRefreshDue();
-    void setRunTimerPace(bool running);
     QString infoString(int entry, int kind) const;
 
     morvex::PanelAnswer runOpenPanel(const morvex::OpenPanelOptions& options);
@@ -152,7 +137,7 @@ private:
     QIcon _DoingImage;
     QString m_DoingImageName;
     QIcon m_DoingFrames[4]; // "Doing1" to "Doing4", loaded once rather than on every tick
-    QTimer callWorkerTimer;
+    RunPacer m_RunPacer;
 
     CMorvexWorker m_MorvexWorker;
     int m_EntryIndex = 0;
@@ -165,10 +150,6 @@ private:
     QString m_StartToolTip; // the Start button's own tooltip, before any reason is added
     bool m_ConversionRunning = false;
     bool m_ConversionToStop = false;
-    int m_animationCount = 0;
-    QElapsedTimer m_IconFrameClock;
-    QElapsedTimer m_ViewRefreshClock;
-    int m_StepBudgetMs = kStepBudgetMs;
     int m_StepAnswer = morvex::kConvIdle; // the engine's answer to the last step
 
     int m_ModalDepth = 0;

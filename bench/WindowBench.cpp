@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     const QString split = args[3];
     const int rounds = args.size() > 4 ? args[4].toInt() : kDefaultRounds;
     const QString type = args.size() > 5 ? args[5] : QStringLiteral("mono");
-    const int budgetMs = args.size() > 6 ? args[6].toInt() : MorvexController::kStepBudgetMs;
+    const int budgetMs = args.size() > 6 ? args[6].toInt() : RunPacer::kStepBudgetMs;
 
     std::vector<qint64> cli, window, delays;
     for (int round = 0; round < rounds; ++round) {

@@ -144,7 +144,7 @@ private slots:
             w->Tick(3);
             frames << w->Icons().first();
             QCOMPARE(w->Icons().mid(1), QStringList(2));
-            QTest::qWait(MorvexController::kIconFrameMs + 10);
+            QTest::qWait(RunPacer::kIconFrameMs + 10);
         }
         QCOMPARE(frames,
                  (QStringList{u"Doing1"_s, u"Doing2"_s, u"Doing3"_s, u"Doing4"_s, u"Doing1"_s}));
@@ -164,13 +164,13 @@ private slots:
         testtake::WriteFile(w->dir.File("taken_01.wav"), {1, 2, 3});
         w->Tick();
         QVERIFY(w->Icons().first().startsWith(u"Doing"_s));
-        QCOMPARE(w->controller.conversionTimer().interval(), MorvexController::kRunTickIntervalMs);
+        QCOMPARE(w->controller.conversionTimer().interval(), RunPacer::kRunTickMs);
         w->Drop({w->Take(4)}); // joins the list, not the run
         QCOMPARE(w->Icons().at(3), QString());
 
         // On the timer and its budget now; nothing moves while the stop question is open, though
         // ticks come.
-        w->controller.setStepBudgetMs(MorvexController::kStepBudgetMs);
+        w->controller.setStepBudgetMs(RunPacer::kStepBudgetMs);
         w->controller.conversionTimer().start();
         const auto shown = [&] {
             return w->Icons() << w->Text("progressIndicator") << w->Text("stateInfoString");
@@ -197,7 +197,7 @@ private slots:
         w->SelectRow(0);
         QCOMPARE(w->Text("stateInfoString"), u"Conversion done."_s);
         QCOMPARE(w->Enabled(), u"addFileButton removeFileButton"_s); // the late task lacks one
-        QCOMPARE(w->controller.conversionTimer().interval(), MorvexController::kTimerIntervalMs);
+        QCOMPARE(w->controller.conversionTimer().interval(), RunPacer::kIdleTickMs);
     }
 
     // A tick makes as many steps as its budget allows, yet ends wherever the window has to show
