@@ -126,8 +126,9 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     m_TableModel = new TaskTableModel(*this, this);
     _FileListTableView->setModel(m_TableModel);
     QHeaderView* header = _FileListTableView->horizontalHeader();
-    header->setSectionResizeMode(TaskTableModel::IconColumn, QHeaderView::Fixed);
-    header->resizeSection(TaskTableModel::IconColumn, 34);
+    const int iconSection = TaskTableModel::sectionOf(TaskColumn::Icon);
+    header->setSectionResizeMode(iconSection, QHeaderView::Fixed);
+    header->resizeSection(iconSection, 34);
     _FileListTableView->verticalHeader()->setDefaultSectionSize(28);
 
     connect(addFileButton, &QPushButton::clicked, this, &MorvexController::addFile);
@@ -214,13 +215,11 @@ QString MorvexController::stateImageName(int row) const {
     }
 }
 
-QVariant MorvexController::tableObjectValue(const QString& columnIdentifier, int row) const {
+QVariant MorvexController::tableObjectValue(TaskColumn column, int row) const {
     if (row < 0 || row >= m_MaxEntries)
         return {};
-    if (columnIdentifier == QLatin1String("Name"))
+    if (column == TaskColumn::Name)
         return QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
-    if (columnIdentifier != QLatin1String("Icon"))
-        return {};
     if (needsAttention(row))
         return _ProblemImage;
     switch (m_MorvexWorker.GetEntryState(row)) {
@@ -786,8 +785,9 @@ void MorvexController::selectRowAlone(int row) {
         selection->clearSelection();
         return;
     }
-    selection->setCurrentIndex(m_TableModel->index(row, TaskTableModel::NameColumn),
-                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(
+        m_TableModel->index(row, TaskTableModel::sectionOf(TaskColumn::Name)),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void MorvexController::reloadData() {

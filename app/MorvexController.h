@@ -2,6 +2,7 @@
 
 #include "MorvexWorker.h"
 #include "RunPacer.h"
+#include "TaskTableDataSource.h"
 #include "ToolkitServices.h"
 
 #include <QIcon>
@@ -26,7 +27,7 @@ class MorvexMainWindow;
 // table's data source, carries out the user's actions on the task list and the selected task,
 // keeps the description panel up to date, and drives conversion runs on the ticks of its run
 // pacer.
-class MorvexController final : public QObject {
+class MorvexController final : public QObject, public TaskTableDataSource {
     Q_OBJECT
 public:
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
@@ -41,17 +42,17 @@ public:
     void setStepBudgetMs(int budget) { m_RunPacer.setStepBudgetMs(budget); }
 
     // Data source of the task table.
-    int numberOfRows() const { return m_MaxEntries; }
-    QVariant tableObjectValue(const QString& columnIdentifier, int row) const;
-    QString stateImageName(int row) const;
-    QString stateText(int row) const;
+    int numberOfRows() const override { return m_MaxEntries; }
+    QVariant tableObjectValue(TaskColumn column, int row) const override;
+    QString stateImageName(int row) const override;
+    QString stateText(int row) const override;
     // What the user should know beyond the state: the file and the system's reason behind a
     // failure or behind outputs that cannot be written, and what the take leaves out. Empty when
     // there is nothing to tell.
-    QString noteText(int row) const;
+    QString noteText(int row) const override;
     // Why Start is off: the first task that holds it and what it needs. Empty when it is on.
     QString startHoldReason() const;
-    bool acceptDrop(const QStringList& fileNames);
+    bool acceptDrop(const QStringList& fileNames) override;
 
 public slots:
     // Adds each file as a task, as if chosen with Add…, and the takes in each folder; each

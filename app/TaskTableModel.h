@@ -1,21 +1,25 @@
 #pragma once
 
+#include "TaskTableDataSource.h"
+
 #include <QAbstractTableModel>
 
-class MorvexController;
+#include <optional>
 
-// The task table's model: a thin adapter that asks the controller, the table's data source, for
-// every row and value and hands file drops to it.
+// The task table's model: a thin adapter that asks its data source for every row and value and
+// hands file drops to it.
 class TaskTableModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { IconColumn = 0, NameColumn = 1, ColumnCount = 2 };
     // The name of the state image a row shows ("Done", "Doing3", ...; empty for none).
     static constexpr int ImageNameRole = Qt::UserRole + 1;
     // The column identifiers, "Icon" and "Name".
     static constexpr int IdentifierRole = Qt::UserRole + 2;
 
-    explicit TaskTableModel(MorvexController& controller, QObject* parent = nullptr);
+    explicit TaskTableModel(TaskTableDataSource& dataSource, QObject* parent = nullptr);
+
+    static int sectionOf(TaskColumn column) { return static_cast<int>(column); }
+    static std::optional<TaskColumn> columnAt(int section);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -31,15 +35,15 @@ public:
     bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                       const QModelIndex& parent) override;
 
-    // Brings the rows up to the controller's count and redraws every cell. Rows are inserted
+    // Brings the rows up to the data source's count and redraws every cell. Rows are inserted
     // and removed at the end rather than by a model reset, which would drop the selection.
     void reloadData();
 
-    static QString columnIdentifier(int column);
-
 private:
+    QVariant iconData(int row, int role) const;
+    QVariant nameData(int row, int role) const;
     QString withNote(const QString& text, int row) const;
 
-    MorvexController& m_Controller;
+    TaskTableDataSource& m_DataSource;
     int m_RowsShown = 0;
 };
