@@ -183,58 +183,38 @@ void MorvexController::awakeFromNib() {
             &MorvexController::fileListTableViewSelectionDidChange);
     setDescriptionFields();
     _FileListTableView->setAcceptDrops(true);
-    _DoneImage = LoadImageNamed(QStringLiteral("Done"));
-    _ProblemImage = LoadImageNamed(QStringLiteral("Problem"));
-    _ErrorImage = LoadImageNamed(QStringLiteral("Error"));
-    for (int frame = 0; frame < 4; ++frame)
-        m_DoingFrames[frame] = LoadImageNamed(QStringLiteral("Doing%1").arg(frame + 1));
-    _DoingImage = m_DoingFrames[1];
-    m_DoingImageName = QStringLiteral("Doing2");
+    m_StateImages.load();
     m_RunPacer.start();
 }
 
 // ---- Data source ---------------------------------------------------------------------------
 
 QString MorvexController::stateImageName(int row) const {
-    if (row < 0 || row >= m_MaxEntries)
-        return {};
-    if (needsAttention(row))
-        return QStringLiteral("Problem");
-    switch (m_MorvexWorker.GetEntryState(row)) {
-    case kStateNoDestination:
-    case kStateCannotPair:
-        return QStringLiteral("Problem");
-    case kStateConverting:
-        return m_DoingImageName;
-    case kStateDone:
-        return QStringLiteral("Done");
-    case kStateFailed:
-        return QStringLiteral("Error");
-    default:
-        return {};
-    }
+    return rowLook(row).imageName;
 }
 
 QVariant MorvexController::tableObjectValue(TaskColumn column, int row) const {
     if (row < 0 || row >= m_MaxEntries)
         return {};
-    if (column == TaskColumn::Name)
-        return QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
-    if (needsAttention(row))
-        return _ProblemImage;
-    switch (m_MorvexWorker.GetEntryState(row)) {
-    case kStateNoDestination:
-    case kStateCannotPair:
-        return _ProblemImage;
-    case kStateConverting:
-        return _DoingImage;
-    case kStateDone:
-        return _DoneImage;
-    case kStateFailed:
-        return _ErrorImage;
-    default:
-        return {};
+    switch (column) {
+    case TaskColumn::Icon: {
+        // A state without an image has no value rather than a null icon.
+        const StateLook look = rowLook(row);
+        return look.imageName.isEmpty() ? QVariant() : QVariant(look.icon);
     }
+    case TaskColumn::Name:
+        return QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
+    }
+    return {};
+}
+
+// The image of a task's row: its state's, or the one that asks for attention.
+StateLook MorvexController::rowLook(int row) const {
+    if (row < 0 || row >= m_MaxEntries)
+        return {};
+    if (needsAttention(row))
+        return m_StateImages.attentionLook();
+    return m_StateImages.lookOfState(m_MorvexWorker.GetEntryState(row), m_RunPacer.iconFrame());
 }
 
 // A task ready by the engine's account whose outputs cannot be written where it names them.
@@ -656,7 +636,7 @@ void MorvexController::timerAction() {
             m_MorvexWorker.StopConversion();
             m_ConversionToStop = false;
         }
-        advanceRunningIcon();
+        m_RunPacer.advanceIconFrame();
     }
     reloadData();
     showStateAndNote(m_EntryIndex);
@@ -683,14 +663,6 @@ int MorvexController::runConversionSteps() {
             m_ConversionToStop || m_RunPacer.tickBudgetSpent())
             return m_StepAnswer;
     }
-}
-
-// The running icon shows the frame the pacer has turned to.
-void MorvexController::advanceRunningIcon() {
-    if (!m_RunPacer.advanceIconFrame())
-        return;
-    _DoingImage = m_DoingFrames[m_RunPacer.iconFrame()];
-    m_DoingImageName = QStringLiteral("Doing%1").arg(m_RunPacer.iconFrame() + 1);
 }
 
 void MorvexController::setProgress(double fraction) {
@@ -735,10 +707,7 @@ void MorvexController::windowWillClose() {
         return;
     m_TornDown = true;
     m_MorvexWorker.DoClear();
-    _DoneImage = QIcon();
-    _ProblemImage = QIcon();
-    _ErrorImage = QIcon();
-    _DoingImage = QIcon();
+    m_StateImages.clear();
     m_RunPacer.stop();
     m_lastDestination.clear();
     m_lastSource.clear();

@@ -2,10 +2,10 @@
 
 #include "MorvexWorker.h"
 #include "RunPacer.h"
+#include "StateImages.h"
 #include "TaskTableDataSource.h"
 #include "ToolkitServices.h"
 
-#include <QIcon>
 #include <QObject>
 #include <QString>
 
@@ -92,6 +92,7 @@ private:
     bool appendTask(const QString& fileName);
     void refuseAdding(const QString& message, const QString& file);
     bool needsAttention(int row) const;
+    morvex::StateLook rowLook(int row) const;
     void checkOutputs();
     void showStartState();
     void keepMinimumSize();
@@ -99,7 +100,6 @@ private:
     void selectRowAlone(int row);
     void reloadData();
     void setProgress(double fraction);
-    void advanceRunningIcon();
     int runConversionSteps();
     QString infoString(int entry, int kind) const;
 
@@ -132,12 +132,7 @@ private:
     QPushButton* exitButton = nullptr;
     QWidget* m_TableViewport = nullptr;
 
-    QIcon _DoneImage;
-    QIcon _ProblemImage;
-    QIcon _ErrorImage;
-    QIcon _DoingImage;
-    QString m_DoingImageName;
-    QIcon m_DoingFrames[4]; // "Doing1" to "Doing4", loaded once rather than on every tick
+    morvex::StateImageSet m_StateImages;
     RunPacer m_RunPacer;
 
     CMorvexWorker m_MorvexWorker;

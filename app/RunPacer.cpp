@@ -21,11 +21,10 @@ bool RunPacer::viewRefreshDue() {
     return true;
 }
 
-bool RunPacer::advanceIconFrame() {
+void RunPacer::advanceIconFrame() {
     if (m_IconFrameClock.isValid() && m_IconFrameClock.elapsed() < kIconFrameMs)
-        return false;
+        return;
     m_IconFrameClock.start();
     m_ShownFrame = m_NextFrame;
     m_NextFrame = (m_NextFrame + 1) % kIconFrameCount;
-    return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StateImages.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -18,7 +20,7 @@ public:
     static constexpr int kStepBudgetMs = 20;
     // The running icon shows each of its frames this long, however often the timer ticks.
     static constexpr int kIconFrameMs = 200;
-    static constexpr int kIconFrameCount = 4;
+    static constexpr int kIconFrameCount = morvex::StateImageSet::kRunningFrameCount;
     // The bar, the running task's row and its icon are brought up to date this often at most
     // while a task converts; at once when a task starts or ends.
     static constexpr int kViewRefreshMs = 100;
@@ -41,8 +43,8 @@ public:
     bool viewRefreshDue();
 
     // Moves the running icon on to its next frame once the shown one has been up for
-    // kIconFrameMs; answers whether it moved.
-    bool advanceIconFrame();
+    // kIconFrameMs.
+    void advanceIconFrame();
     // The frame shown now, 0 to kIconFrameCount - 1.
     int iconFrame() const { return m_ShownFrame; }
 

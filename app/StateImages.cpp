@@ -1,5 +1,7 @@
 #include "StateImages.h"
 
+#include "MorvexWorker.h"
+
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -15,15 +17,40 @@ static void EnsureImageResources() {
 
 namespace morvex {
 
+namespace {
+
+// Table rows at normal and doubled scale.
+constexpr int kIconSizes[] = {16, 20, 24, 32, 40, 48, 64};
+
+struct StateImage {
+    int state;
+    const char* image;
+    bool turns; // shown as frames image1 to imageN, N being kRunningFrameCount
+};
+
+// Each task state and its image; a state not listed shows none.
+constexpr StateImage kStateImages[] = {
+    {kStateNoDestination, "Problem", false}, {kStateCannotPair, "Problem", false},
+    {kStateConverting, "Doing", true},       {kStateDone, "Done", false},
+    {kStateFailed, "Error", false},
+};
+constexpr char kAttentionImage[] = "Problem";
+
+QString FrameName(const char* image, int frame) {
+    return QStringLiteral("%1%2").arg(QLatin1String(image)).arg(frame + 1);
+}
+
+} // namespace
+
 QIcon LoadImageNamed(const QString& name) {
     EnsureImageResources();
     QSvgRenderer renderer(QStringLiteral(":/images/%1.svg").arg(name));
     if (!renderer.isValid())
         return {};
     // Rendered here rather than through the SVG icon-engine plugin, which a minimal Qt
-    // installation may lack; these sizes cover table rows at normal and doubled scale.
+    // installation may lack.
     QIcon icon;
-    for (const int size : {16, 20, 24, 32, 40, 48, 64}) {
+    for (const int size : kIconSizes) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
@@ -36,6 +63,32 @@ QIcon LoadImageNamed(const QString& name) {
         icon.addPixmap(pixmap, QIcon::Selected);
     }
     return icon;
+}
+
+void StateImageSet::load() {
+    for (const StateImage& entry : kStateImages) {
+        QStringList names{QLatin1String(entry.image)};
+        if (entry.turns) {
+            names.clear();
+            for (int frame = 0; frame < kRunningFrameCount; ++frame)
+                names << FrameName(entry.image, frame);
+        }
+        for (const QString& name : names)
+            if (!m_Icons.contains(name))
+                m_Icons.insert(name, LoadImageNamed(name));
+    }
+}
+
+StateLook StateImageSet::lookOfState(int state, int frame) const {
+    for (const StateImage& entry : kStateImages)
+        if (entry.state == state)
+            return lookNamed(entry.turns ? FrameName(entry.image, frame)
+                                         : QLatin1String(entry.image));
+    return {};
+}
+
+StateLook StateImageSet::attentionLook() const {
+    return lookNamed(QLatin1String(kAttentionImage));
 }
 
 } // namespace morvex
