@@ -32,6 +32,9 @@ const QString kStopTitle = QStringLiteral("Stop");
 const QStringList kOkCancel = {QStringLiteral("OK"), QStringLiteral("Cancel")};
 // Questions whose "OK" deletes files take Return as "Cancel".
 constexpr int kCancelButton = 1;
+// Wide enough for the state icon beside the table's margins.
+constexpr int kIconColumnWidth = 34;
+constexpr int kRowHeight = 28;
 
 // The files of a folder that can start a take: the engine's reading of the recorder's names, as
 // the command line's folder mode finds them.
@@ -94,56 +97,56 @@ private:
 };
 
 MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
-    : QObject(parent), m_Services(services), _mainWindow(std::make_unique<QMainWindow>()),
+    : QObject(parent), m_Services(services), m_MainWindow(std::make_unique<QMainWindow>()),
       m_Ui(std::make_unique<Ui::MorvexMainWindow>()) {
-    m_Ui->setupUi(_mainWindow.get());
-    _mainWindow->setWindowIcon(QIcon(LoadImageNamed(QStringLiteral("morvex"))));
+    m_Ui->setupUi(m_MainWindow.get());
+    m_MainWindow->setWindowIcon(QIcon(LoadImageNamed(QStringLiteral("morvex"))));
 
-    _FileListTableView = m_Ui->_FileListTableView;
-    addFileButton = m_Ui->addFileButton;
-    removeFileButton = m_Ui->removeFileButton;
-    startButton = m_Ui->startButton;
-    sourceEnd = m_Ui->sourceEnd;
-    destinationString = m_Ui->destinationString;
-    setDestinationButton = m_Ui->setDestinationButton;
-    setType = m_Ui->setType;
-    setFormat = m_Ui->setFormat;
-    audioInfoString = m_Ui->audioInfoString;
-    timeInfoString = m_Ui->timeInfoString;
-    sizeInfoString = m_Ui->sizeInfoString;
-    stateInfoString = m_Ui->stateInfoString;
-    noteInfoString = m_Ui->noteInfoString;
+    m_FileListTableView = m_Ui->fileListTableView;
+    m_AddFileButton = m_Ui->addFileButton;
+    m_RemoveFileButton = m_Ui->removeFileButton;
+    m_StartButton = m_Ui->startButton;
+    m_SourceEnd = m_Ui->sourceEnd;
+    m_DestinationString = m_Ui->destinationString;
+    m_SetDestinationButton = m_Ui->setDestinationButton;
+    m_SetType = m_Ui->setType;
+    m_SetFormat = m_Ui->setFormat;
+    m_AudioInfoString = m_Ui->audioInfoString;
+    m_TimeInfoString = m_Ui->timeInfoString;
+    m_SizeInfoString = m_Ui->sizeInfoString;
+    m_StateInfoString = m_Ui->stateInfoString;
+    m_NoteInfoString = m_Ui->noteInfoString;
     // Why Start is off, where it is seen without pointing at anything.
-    startHoldString = new QLabel(_mainWindow.get());
-    startHoldString->setObjectName(QStringLiteral("startHoldString"));
+    m_StartHoldString = new QLabel(m_MainWindow.get());
+    m_StartHoldString->setObjectName(QStringLiteral("startHoldString"));
     // A long path in it is cut rather than widening the window.
-    startHoldString->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    _mainWindow->statusBar()->addWidget(startHoldString, 1);
-    _mainWindow->statusBar()->setSizeGripEnabled(false);
-    progressIndicator = m_Ui->progressIndicator;
-    exitButton = m_Ui->exitButton;
+    m_StartHoldString->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_MainWindow->statusBar()->addWidget(m_StartHoldString, 1);
+    m_MainWindow->statusBar()->setSizeGripEnabled(false);
+    m_ProgressIndicator = m_Ui->progressIndicator;
+    m_ExitButton = m_Ui->exitButton;
 
     m_TableModel = new TaskTableModel(*this, this);
-    _FileListTableView->setModel(m_TableModel);
-    QHeaderView* header = _FileListTableView->horizontalHeader();
+    m_FileListTableView->setModel(m_TableModel);
+    QHeaderView* header = m_FileListTableView->horizontalHeader();
     const int iconSection = TaskTableModel::sectionOf(TaskColumn::Icon);
     header->setSectionResizeMode(iconSection, QHeaderView::Fixed);
-    header->resizeSection(iconSection, 34);
-    _FileListTableView->verticalHeader()->setDefaultSectionSize(28);
+    header->resizeSection(iconSection, kIconColumnWidth);
+    m_FileListTableView->verticalHeader()->setDefaultSectionSize(kRowHeight);
 
-    connect(addFileButton, &QPushButton::clicked, this, &MorvexController::addFile);
-    connect(removeFileButton, &QPushButton::clicked, this, &MorvexController::removeFile);
-    connect(startButton, &QPushButton::clicked, this, &MorvexController::startConversion);
-    connect(setDestinationButton, &QPushButton::clicked, this, &MorvexController::setDestination);
+    connect(m_AddFileButton, &QPushButton::clicked, this, &MorvexController::addFile);
+    connect(m_RemoveFileButton, &QPushButton::clicked, this, &MorvexController::removeFile);
+    connect(m_StartButton, &QPushButton::clicked, this, &MorvexController::startConversion);
+    connect(m_SetDestinationButton, &QPushButton::clicked, this, &MorvexController::setDestination);
     // activated, not currentIndexChanged: only the user's choice is an action, not the panel
     // being refilled.
-    connect(sourceEnd, &QComboBox::activated, this, &MorvexController::sourceEndChanged);
-    connect(setType, &QComboBox::activated, this, &MorvexController::typeChanged);
-    connect(setFormat, &QComboBox::activated, this, &MorvexController::formatChanged);
+    connect(m_SourceEnd, &QComboBox::activated, this, &MorvexController::sourceEndChanged);
+    connect(m_SetType, &QComboBox::activated, this, &MorvexController::typeChanged);
+    connect(m_SetFormat, &QComboBox::activated, this, &MorvexController::formatChanged);
     connect(&m_RunPacer.timer(), &QTimer::timeout, this, &MorvexController::timerAction);
 
-    m_TableViewport = _FileListTableView->viewport();
-    _mainWindow->installEventFilter(this);
+    m_TableViewport = m_FileListTableView->viewport();
+    m_MainWindow->installEventFilter(this);
     m_TableViewport->installEventFilter(this);
 
     installShortcuts();
@@ -154,35 +157,35 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
 // text is set, as Start's is with every run.
 void MorvexController::installShortcuts() {
     for (const ButtonKeys& entry : ButtonKeyTable()) {
-        auto* button = _mainWindow->findChild<QPushButton*>(QLatin1String(entry.button));
-        auto* shortcut = new QShortcut(_mainWindow.get());
+        auto* button = m_MainWindow->findChild<QPushButton*>(QLatin1String(entry.button));
+        auto* shortcut = new QShortcut(m_MainWindow.get());
         shortcut->setKeys(entry.keys);
         // click() does nothing while the button is locked.
         connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
         button->setToolTip(QStringLiteral("%1 (%2)").arg(
             button->toolTip(), entry.keys.first().toString(QKeySequence::NativeText)));
     }
-    m_StartToolTip = startButton->toolTip();
+    m_StartToolTip = m_StartButton->toolTip();
 }
 
 MorvexController::~MorvexController() {
     windowWillClose();
     // The window goes first, while the controller is still whole: its widgets send events and
     // signals as they are destroyed, and none of them may reach the controller.
-    _mainWindow->removeEventFilter(this);
+    m_MainWindow->removeEventFilter(this);
     m_TableViewport->removeEventFilter(this);
-    _FileListTableView->selectionModel()->disconnect(this);
-    _mainWindow.reset();
+    m_FileListTableView->selectionModel()->disconnect(this);
+    m_MainWindow.reset();
 }
 
 void MorvexController::awakeFromNib() {
     m_EntryIndex = 0;
     m_MaxEntries = 0;
     // selectionChanged fires while a selection is dragged as well as when it settles.
-    connect(_FileListTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(m_FileListTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MorvexController::fileListTableViewSelectionDidChange);
     setDescriptionFields();
-    _FileListTableView->setAcceptDrops(true);
+    m_FileListTableView->setAcceptDrops(true);
     m_StateImages.load();
     m_RunPacer.start();
 }
@@ -288,7 +291,7 @@ bool MorvexController::acceptDrop(const QStringList& fileNames) {
 // ---- Task list actions ---------------------------------------------------------------------
 
 void MorvexController::fileListTableViewSelectionDidChange() {
-    const QModelIndexList rows = _FileListTableView->selectionModel()->selectedRows();
+    const QModelIndexList rows = m_FileListTableView->selectionModel()->selectedRows();
     if (!rows.isEmpty())
         m_EntryIndex = rows.first().row();
     setDescriptionFields();
@@ -299,7 +302,7 @@ void MorvexController::doubleClick() {
 }
 
 void MorvexController::addFile() {
-    if (destinationString->text().isEmpty() && m_MaxEntries >= 1) {
+    if (m_DestinationString->text().isEmpty() && m_MaxEntries >= 1) {
         const int answer =
             runAlert({QStringLiteral("No output selected for previous task."),
                       QStringLiteral("Please select directory and basic file name!"), kOkCancel});
@@ -311,7 +314,7 @@ void MorvexController::addFile() {
     OpenPanelOptions options;
     options.title = QStringLiteral("Select start file for new task");
     options.prompt = QStringLiteral("Add");
-    options.directory = m_lastSource;
+    options.directory = m_LastSource;
     options.fileTypes = {QStringLiteral("wav")};
     const PanelAnswer answer = runOpenPanel(options);
     if (answer.result != kPanelChosen)
@@ -331,7 +334,7 @@ void MorvexController::openFiles(const QStringList& fileNames) {
     }
     // A refusal after the last task added took the focus for its alert.
     if (added)
-        setDestinationButton->setFocus(Qt::OtherFocusReason);
+        m_SetDestinationButton->setFocus(Qt::OtherFocusReason);
 }
 
 bool MorvexController::appendPath(const QString& path) {
@@ -389,10 +392,10 @@ bool MorvexController::appendTask(const QString& fileName) {
     const int code = m_MorvexWorker.SetStartFile(m_MaxEntries, path.constData());
     if (code == kErrorNone) {
         ++m_MaxEntries;
-        m_lastSource = QFileInfo(fileName).absolutePath();
+        m_LastSource = QFileInfo(fileName).absolutePath();
         reloadData();
         selectRowAlone(m_MaxEntries - 1);
-        setDestinationButton->setFocus(Qt::OtherFocusReason);
+        m_SetDestinationButton->setFocus(Qt::OtherFocusReason);
         return true;
     }
     char message[kInfoTextBytes] = {};
@@ -423,20 +426,20 @@ void MorvexController::removeFile() {
 }
 
 void MorvexController::typeChanged() {
-    m_MorvexWorker.SetDestinationType(m_EntryIndex, setType->currentIndex());
+    m_MorvexWorker.SetDestinationType(m_EntryIndex, m_SetType->currentIndex());
     checkOutputs();
     setDescriptionFields();
 }
 
 void MorvexController::formatChanged() {
     // The files written change with the format: clashes are looked at again.
-    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, setFormat->currentIndex(), m_MaxEntries);
+    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, m_SetFormat->currentIndex(), m_MaxEntries);
     checkOutputs();
     setDescriptionFields();
 }
 
 void MorvexController::sourceEndChanged() {
-    m_MorvexWorker.SetSourceEndIndex(m_EntryIndex, sourceEnd->currentIndex());
+    m_MorvexWorker.SetSourceEndIndex(m_EntryIndex, m_SourceEnd->currentIndex());
     checkOutputs(); // the space needed follows the source end
     setDescriptionFields();
 }
@@ -456,7 +459,7 @@ void MorvexController::setDestination() {
         options.directory = QFileInfo(current).path();
         options.fileName = QFileInfo(current).fileName();
     } else {
-        options.directory = m_lastDestination.isEmpty() ? take.path() : m_lastDestination;
+        options.directory = m_LastDestination.isEmpty() ? take.path() : m_LastDestination;
         options.fileName = take.completeBaseName();
     }
     const PanelAnswer answer = runSavePanel(options);
@@ -467,7 +470,7 @@ void MorvexController::setDestination() {
     const QByteArray path = QFile::encodeName(answer.filenames.first());
     if (m_MorvexWorker.SetDestinationBaseFile(m_EntryIndex, path.constData(), m_MaxEntries) == 0)
         return;
-    m_lastDestination = QFileInfo(answer.filenames.first()).absolutePath();
+    m_LastDestination = QFileInfo(answer.filenames.first()).absolutePath();
     checkOutputs();
     setDescriptionFields();
 }
@@ -508,23 +511,23 @@ QString MorvexController::infoString(int entry, int kind) const {
 }
 
 void MorvexController::setEntrySettingsState(bool enabled) {
-    destinationString->setEnabled(enabled);
-    setDestinationButton->setEnabled(enabled);
-    sourceEnd->setEnabled(enabled);
-    setType->setEnabled(enabled);
-    setFormat->setEnabled(enabled);
+    m_DestinationString->setEnabled(enabled);
+    m_SetDestinationButton->setEnabled(enabled);
+    m_SourceEnd->setEnabled(enabled);
+    m_SetType->setEnabled(enabled);
+    m_SetFormat->setEnabled(enabled);
 }
 
 void MorvexController::setDescriptionFields() {
     if (m_MaxEntries <= 0) {
-        startButton->setEnabled(false);
+        m_StartButton->setEnabled(false);
         setEntrySettingsState(false);
-        removeFileButton->setEnabled(false);
-        destinationString->clear();
-        sourceEnd->clear();
-        audioInfoString->clear();
-        timeInfoString->clear();
-        sizeInfoString->clear();
+        m_RemoveFileButton->setEnabled(false);
+        m_DestinationString->clear();
+        m_SourceEnd->clear();
+        m_AudioInfoString->clear();
+        m_TimeInfoString->clear();
+        m_SizeInfoString->clear();
         showStateAndNote(-1);
     } else {
         const int entry = m_EntryIndex;
@@ -536,43 +539,44 @@ void MorvexController::setDescriptionFields() {
                 break;
             titles << QString::fromUtf8(name);
         }
-        sourceEnd->clear();
-        sourceEnd->addItems(titles);
-        sourceEnd->setCurrentIndex(m_MorvexWorker.GetSourceEndIndex(entry));
+        m_SourceEnd->clear();
+        m_SourceEnd->addItems(titles);
+        m_SourceEnd->setCurrentIndex(m_MorvexWorker.GetSourceEndIndex(entry));
 
-        destinationString->setText(QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(entry)));
-        setType->setCurrentIndex(m_MorvexWorker.GetDestinationType(entry));
-        setFormat->setCurrentIndex(m_MorvexWorker.GetDestinationFormat(entry));
+        m_DestinationString->setText(
+            QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(entry)));
+        m_SetType->setCurrentIndex(m_MorvexWorker.GetDestinationType(entry));
+        m_SetFormat->setCurrentIndex(m_MorvexWorker.GetDestinationFormat(entry));
 
-        audioInfoString->setText(infoString(entry, kInfoFormat));
-        timeInfoString->setText(infoString(entry, kInfoTime));
-        sizeInfoString->setText(infoString(entry, kInfoSizes));
+        m_AudioInfoString->setText(infoString(entry, kInfoFormat));
+        m_TimeInfoString->setText(infoString(entry, kInfoTime));
+        m_SizeInfoString->setText(infoString(entry, kInfoSizes));
 
         setEntrySettingsState(!m_ConversionRunning &&
                               m_MorvexWorker.GetEntryState(entry) != kStateDone);
         showStateAndNote(entry);
-        removeFileButton->setEnabled(!m_ConversionRunning);
+        m_RemoveFileButton->setEnabled(!m_ConversionRunning);
     }
 
     if (m_ConversionRunning) {
-        addFileButton->setEnabled(false);
+        m_AddFileButton->setEnabled(false);
     } else {
-        addFileButton->setEnabled(true);
+        m_AddFileButton->setEnabled(true);
         setProgress(0.0);
     }
     showStartState();
     // A change of destination, type or format can change the task's icon; have the table draw
     // its rows again.
-    _FileListTableView->viewport()->update();
+    m_FileListTableView->viewport()->update();
 }
 
 void MorvexController::showStartState() {
     const QString reason = startHoldReason();
-    startButton->setEnabled(m_ConversionRunning || (m_MaxEntries > 0 && reason.isEmpty() &&
-                                                    m_MorvexWorker.CanStart(m_MaxEntries)));
-    startHoldString->setText(reason);
-    startButton->setToolTip(reason.isEmpty() ? m_StartToolTip
-                                             : m_StartToolTip + QLatin1Char('\n') + reason);
+    m_StartButton->setEnabled(m_ConversionRunning || (m_MaxEntries > 0 && reason.isEmpty() &&
+                                                      m_MorvexWorker.CanStart(m_MaxEntries)));
+    m_StartHoldString->setText(reason);
+    m_StartButton->setToolTip(reason.isEmpty() ? m_StartToolTip
+                                               : m_StartToolTip + QLatin1Char('\n') + reason);
 }
 
 // ---- Run control ---------------------------------------------------------------------------
@@ -594,8 +598,8 @@ void MorvexController::startConversion() {
         m_ConversionRunning = true;
         m_RunPacer.setRunning(true);
         setDescriptionFields();
-        removeFileButton->setEnabled(false);
-        startButton->setText(kStopTitle);
+        m_RemoveFileButton->setEnabled(false);
+        m_StartButton->setText(kStopTitle);
         return;
     }
     if (m_ConversionToStop)
@@ -624,7 +628,7 @@ void MorvexController::timerAction() {
         m_RunPacer.setRunning(false);
         checkOutputs();
         setDescriptionFields();
-        startButton->setText(kStartTitle);
+        m_StartButton->setText(kStartTitle);
     } else {
         double fraction = 0.0;
         int entry = 0;
@@ -644,10 +648,10 @@ void MorvexController::timerAction() {
 
 void MorvexController::showStateAndNote(int entry) {
     const bool isTask = entry >= 0 && entry < m_MaxEntries;
-    stateInfoString->setText(isTask ? stateText(entry) : QString());
+    m_StateInfoString->setText(isTask ? stateText(entry) : QString());
     const QString note = noteText(entry);
-    noteInfoString->setText(note);
-    m_Ui->infoLayout->setRowVisible(noteInfoString, !note.isEmpty());
+    m_NoteInfoString->setText(note);
+    m_Ui->infoLayout->setRowVisible(m_NoteInfoString, !note.isEmpty());
 }
 
 // Steps the engine until the tick's budget is spent, or sooner where the window has something
@@ -671,8 +675,8 @@ void MorvexController::setProgress(double fraction) {
     if (!std::isfinite(fraction) || fraction < 0.0)
         fraction = 0.0;
     fraction = std::min(fraction, 1.0);
-    progressIndicator->setValue(
-        static_cast<int>(std::lround(fraction * progressIndicator->maximum())));
+    m_ProgressIndicator->setValue(
+        static_cast<int>(std::lround(fraction * m_ProgressIndicator->maximum())));
 }
 
 // ---- Window --------------------------------------------------------------------------------
@@ -709,12 +713,12 @@ void MorvexController::windowWillClose() {
     m_MorvexWorker.DoClear();
     m_StateImages.clear();
     m_RunPacer.stop();
-    m_lastDestination.clear();
-    m_lastSource.clear();
+    m_LastDestination.clear();
+    m_LastSource.clear();
 }
 
 bool MorvexController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == _mainWindow.get() && event->type() == QEvent::Close && !m_TornDown) {
+    if (watched == m_MainWindow.get() && event->type() == QEvent::Close && !m_TornDown) {
         if (!windowShouldClose()) {
             event->ignore();
             return true;
@@ -722,7 +726,7 @@ bool MorvexController::eventFilter(QObject* watched, QEvent* event) {
         windowWillClose();
         return false;
     }
-    if (watched == _mainWindow.get() && event->type() == QEvent::Resize)
+    if (watched == m_MainWindow.get() && event->type() == QEvent::Resize)
         keepMinimumSize();
     if (watched == m_TableViewport && event->type() == QEvent::MouseButtonDblClick) {
         doubleClick();
@@ -735,21 +739,21 @@ bool MorvexController::eventFilter(QObject* watched, QEvent* event) {
 // one that ignores it, the window can be made smaller, and the task panel would collapse. It
 // grows back, to the minimum and to what the layout needs now (a note of several lines, say).
 void MorvexController::keepMinimumSize() {
-    const QSize least = _mainWindow->minimumSize().expandedTo(_mainWindow->minimumSizeHint());
-    if (_mainWindow->width() >= least.width() && _mainWindow->height() >= least.height())
+    const QSize least = m_MainWindow->minimumSize().expandedTo(m_MainWindow->minimumSizeHint());
+    if (m_MainWindow->width() >= least.width() && m_MainWindow->height() >= least.height())
         return;
     // Once the resize under way is over.
     QTimer::singleShot(0, this, [this] {
         if (!m_TornDown)
-            _mainWindow->resize(_mainWindow->size().expandedTo(
-                _mainWindow->minimumSize().expandedTo(_mainWindow->minimumSizeHint())));
+            m_MainWindow->resize(m_MainWindow->size().expandedTo(
+                m_MainWindow->minimumSize().expandedTo(m_MainWindow->minimumSizeHint())));
     });
 }
 
 // ---- Helpers -------------------------------------------------------------------------------
 
 void MorvexController::selectRowAlone(int row) {
-    QItemSelectionModel* selection = _FileListTableView->selectionModel();
+    QItemSelectionModel* selection = m_FileListTableView->selectionModel();
     if (row < 0 || row >= m_TableModel->rowCount()) {
         selection->clearSelection();
         return;
@@ -765,15 +769,15 @@ void MorvexController::reloadData() {
 
 PanelAnswer MorvexController::runOpenPanel(const OpenPanelOptions& options) {
     ModalScope modal(*this);
-    return m_Services.runOpenPanel(_mainWindow.get(), options);
+    return m_Services.runOpenPanel(m_MainWindow.get(), options);
 }
 
 PanelAnswer MorvexController::runSavePanel(const SavePanelOptions& options) {
     ModalScope modal(*this);
-    return m_Services.runSavePanel(_mainWindow.get(), options);
+    return m_Services.runSavePanel(m_MainWindow.get(), options);
 }
 
 int MorvexController::runAlert(const AlertOptions& options) {
     ModalScope modal(*this);
-    return m_Services.runAlert(_mainWindow.get(), options);
+    return m_Services.runAlert(m_MainWindow.get(), options);
 }

@@ -33,7 +33,7 @@ public:
     explicit MorvexController(morvex::ToolkitServices& services, QObject* parent = nullptr);
     ~MorvexController() override;
 
-    QMainWindow* mainWindow() const { return _mainWindow.get(); }
+    QMainWindow* mainWindow() const { return m_MainWindow.get(); }
     const CMorvexWorker& worker() const { return m_MorvexWorker; }
     bool isConversionRunning() const { return m_ConversionRunning; }
     QTimer& conversionTimer() { return m_RunPacer.timer(); }
@@ -108,28 +108,28 @@ private:
     int runAlert(const morvex::AlertOptions& options);
 
     morvex::ToolkitServices& m_Services;
-    std::unique_ptr<QMainWindow> _mainWindow;
+    std::unique_ptr<QMainWindow> m_MainWindow;
     std::unique_ptr<Ui::MorvexMainWindow> m_Ui;
     TaskTableModel* m_TableModel = nullptr;
 
     // Outlets, owned by the window.
-    QTableView* _FileListTableView = nullptr;
-    QPushButton* addFileButton = nullptr;
-    QPushButton* removeFileButton = nullptr;
-    QPushButton* startButton = nullptr;
-    QComboBox* sourceEnd = nullptr;
-    QLineEdit* destinationString = nullptr;
-    QPushButton* setDestinationButton = nullptr;
-    QComboBox* setType = nullptr;
-    QComboBox* setFormat = nullptr;
-    QLabel* audioInfoString = nullptr;
-    QLabel* timeInfoString = nullptr;
-    QLabel* sizeInfoString = nullptr;
-    QLabel* stateInfoString = nullptr;
-    QLabel* noteInfoString = nullptr;
-    QLabel* startHoldString = nullptr;
-    QProgressBar* progressIndicator = nullptr;
-    QPushButton* exitButton = nullptr;
+    QTableView* m_FileListTableView = nullptr;
+    QPushButton* m_AddFileButton = nullptr;
+    QPushButton* m_RemoveFileButton = nullptr;
+    QPushButton* m_StartButton = nullptr;
+    QComboBox* m_SourceEnd = nullptr;
+    QLineEdit* m_DestinationString = nullptr;
+    QPushButton* m_SetDestinationButton = nullptr;
+    QComboBox* m_SetType = nullptr;
+    QComboBox* m_SetFormat = nullptr;
+    QLabel* m_AudioInfoString = nullptr;
+    QLabel* m_TimeInfoString = nullptr;
+    QLabel* m_SizeInfoString = nullptr;
+    QLabel* m_StateInfoString = nullptr;
+    QLabel* m_NoteInfoString = nullptr;
+    QLabel* m_StartHoldString = nullptr;
+    QProgressBar* m_ProgressIndicator = nullptr;
+    QPushButton* m_ExitButton = nullptr;
     QWidget* m_TableViewport = nullptr;
 
     morvex::StateImageSet m_StateImages;
@@ -138,8 +138,8 @@ private:
     CMorvexWorker m_MorvexWorker;
     int m_EntryIndex = 0;
     int m_MaxEntries = 0;
-    QString m_lastDestination;
-    QString m_lastSource;
+    QString m_LastDestination;
+    QString m_LastSource;
     // Per task, why its outputs cannot be written now (one problem a line), as last checked
     // when a destination, type, format or source end was chosen and on Start.
     QStringList m_OutputProblems;

@@ -101,7 +101,7 @@ struct Window {
                 on << QLatin1String(name);
         return on.join(u' ');
     }
-    QTableView* Table() { return Get<QTableView>("_FileListTableView"); }
+    QTableView* Table() { return Get<QTableView>("fileListTableView"); }
     QAbstractItemModel* Model() { return Table()->model(); }
     QStringList Icons() {
         QStringList icons;
