@@ -155,6 +155,9 @@ public:
     int ConversionStep();
     void StopConversion();
     int GetConversionInfo(double* fraction, int* entry) const;
+    // The last step made no progress: it waited a little for the thread that writes the outputs,
+    // which is behind (a slow device). A caller with other work should get on with it.
+    bool WriterBehind() const;
 
     // Texts.
     void GetInfoStrings(int entry, int kind, char* out) const;
@@ -229,6 +232,7 @@ private:
     bool CompleteOutputs();
     bool SyncOutputs(bool& failed);
     bool OutputsInPlace();
+    void DiscardOutputs();
     int OutputHeaderBytes() const;
     morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
@@ -267,4 +271,5 @@ private:
     bool CollectWrites();
     morvex::COutputWriter m_Writer;
     bool m_OutputsSyncing = false; // a finishing task's outputs are being synced by the writer
+    bool m_WriterBehind = false;   // the last step waited for the writer in vain
 };

@@ -1,5 +1,6 @@
 #include "OutputWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,7 @@ void COutputWriter::HandSync(const uint32_t* refs, const char* inFolder) {
 
 void COutputWriter::StartBatch(std::unique_lock<std::mutex>& lock) {
     m_Outcome = Outcome{};
+    m_Abandoned = false;
     if (!EnsureThread()) {
         // No thread to hand it to: done now, its outcome kept as a thread's.
         m_SyncBatch ? SyncBatch() : WriteBatch();
@@ -122,6 +124,35 @@ void COutputWriter::Release() {
     m_Slots = 0;
 }
 
+void COutputWriter::Abandon(uint32_t* refs) {
+    const std::lock_guard<std::mutex> guard(m_Lock);
+    m_Abandoned = m_Pending;
+    for (int i = 0; i < kMaxSlots; ++i) {
+        if (refs[i] == 0) {
+            continue;
+        }
+        if (m_Pending && i < m_Slots && m_Refs[i] == refs[i]) {
+            m_CloseAfter[i] = true; // the thread may be in a call on it: closing now could let
+                                    // a new file take its number under the thread
+        } else {
+            m_FileHandler.Close(refs[i]);
+        }
+        refs[i] = 0;
+    }
+    if (!m_Pending) {
+        m_Outcome = Outcome{};
+    }
+}
+
+void COutputWriter::CloseLeftRefs() {
+    for (int i = 0; i < kMaxSlots; ++i) {
+        if (m_CloseAfter[i]) {
+            m_FileHandler.Close(m_Refs[i]);
+            m_CloseAfter[i] = false;
+        }
+    }
+}
+
 void COutputWriter::WaitIdle(std::unique_lock<std::mutex>& lock) {
     m_Changed.wait(lock, [this] { return !m_Pending; });
 }
@@ -151,6 +182,10 @@ void COutputWriter::Serve() {
         lock.unlock();
         m_SyncBatch ? SyncBatch() : WriteBatch();
         lock.lock();
+        CloseLeftRefs();
+        if (m_Abandoned) {
+            m_Outcome = Outcome{}; // its outputs are gone: how it ended tells nothing
+        }
         m_Pending = false;
         m_Changed.notify_all();
     }
@@ -160,9 +195,16 @@ void COutputWriter::Serve() {
 // the system's reason is kept here, where errno belongs to this thread.
 void COutputWriter::WriteBatch() {
     for (int i = 0; i < m_Slots; i += m_Stride) {
-        if (m_FileHandler.Write(m_Refs[i], m_Buffers[i], m_Bytes) != m_Bytes) {
-            m_Outcome = Outcome{true, i, errno};
-            return;
+        for (uint32_t done = 0; done < m_Bytes;) {
+            if (m_Abandoned) {
+                return;
+            }
+            const uint32_t piece = std::min(m_Bytes - done, kWritePieceBytes);
+            if (m_FileHandler.Write(m_Refs[i], m_Buffers[i] + done, piece) != piece) {
+                m_Outcome = Outcome{true, i, errno};
+                return;
+            }
+            done += piece;
         }
     }
 }
@@ -171,12 +213,15 @@ void COutputWriter::WriteBatch() {
 // is kept with this thread's errno. Slot -1 stands for the folder.
 void COutputWriter::SyncBatch() {
     for (int i = 0; i < m_Slots; i += m_Stride) {
+        if (m_Abandoned) {
+            return; // nothing is synced that is about to be deleted
+        }
         if (m_FileHandler.Sync(m_Refs[i]) == 0) {
             m_Outcome = Outcome{true, i, errno};
             return;
         }
     }
-    if (m_FileHandler.SyncFolder(m_SyncFolderOf) == 0) {
+    if (!m_Abandoned && m_FileHandler.SyncFolder(m_SyncFolderOf) == 0) {
         m_Outcome = Outcome{true, kFolderSlot, errno};
     }
 }
