@@ -113,6 +113,10 @@ COutputWriter::Outcome COutputWriter::Wait() {
 void COutputWriter::Release() {
     std::unique_lock<std::mutex> lock(m_Lock);
     WaitIdle(lock);
+    FreeSets();
+}
+
+void COutputWriter::FreeSets() {
     m_Outcome = Outcome{};
     for (uint8_t*& set : m_Sets) {
         std::free(set);
@@ -140,7 +144,7 @@ void COutputWriter::Abandon(uint32_t* refs) {
         refs[i] = 0;
     }
     if (!m_Pending) {
-        m_Outcome = Outcome{};
+        FreeSets();
     }
 }
 

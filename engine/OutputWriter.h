@@ -63,7 +63,7 @@ public:
     // For outputs about to be deleted: the batch in hand stops at its next piece (a sync at its
     // next file) and nothing of it is reported. Never waits: of `refs` (kMaxSlots of them),
     // those the batch uses are closed by the thread once it lets go of them, the others at
-    // once; all are zeroed. The sets are freed by the next Prepare or Release.
+    // once; all are zeroed. The sets are freed now, or by the next Prepare or Release.
     void Abandon(uint32_t* refs);
 
 private:
@@ -75,6 +75,7 @@ private:
     void StartBatch(std::unique_lock<std::mutex>& lock);
     void WaitIdle(std::unique_lock<std::mutex>& lock);
     void CloseLeftRefs();
+    void FreeSets();
 
     CTzFileHandler m_FileHandler;
     uint8_t* m_Sets[2] = {};
