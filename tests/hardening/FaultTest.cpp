@@ -13,8 +13,9 @@ using namespace morvex;
 namespace fs = std::filesystem;
 
 // From the fault shim linked into this suite.
-extern "C" int MorvexFaultHeldWrites();
+extern "C" int MorvexFaultHeldCalls();
 extern "C" long long MorvexFaultGatedBytes();
+extern "C" int MorvexFaultGatedSyncs();
 extern "C" int MorvexFaultTakeWriteback(long long* offsets, long long* bytes, int most);
 
 namespace {
@@ -246,56 +247,59 @@ TEST(Faults, WritebackStartsForEveryWindowAWriteCompletes) {
     files.Close(ref);
 }
 
-namespace {
-
-// Where the device stops taking data, and what the test does then.
-enum class HeldWhen { Converting, Finishing, Stopping };
-
-} // namespace
-
 // A device that stops taking data holds only the writer's thread: every step returns while a
-// write is held (no step waits for it), and the run goes on to exact outputs once the device
-// takes data again. A stop while a write is held deletes the outputs at once, and the writer
-// drops the rest of its batch rather than write it into files that are gone.
-TEST(Faults, HeldWriterNeverHoldsAStep) {
+// write or sync is held (no step waits for it), and the run goes on to exact outputs once the
+// device takes data again. A stop while one is held deletes the outputs at once, and the writer
+// drops the rest of its batch: no more data into files that are gone, no sync of them.
+TEST(Faults, HeldDeviceNeverHoldsAStep) {
     constexpr int kStepsWhileHeld = 5;
+    constexpr const char* kWrites = "MORVEX_FAULT_WRITE_HOLD";
+    constexpr const char* kSyncs = "MORVEX_FAULT_SYNC_HOLD";
     TempDir in;
     // 12 MB: several sets of output buffers; 400 kB: one, handed over only by the finishing step.
     const Take big = WriteTake(in.Path(), 1, 2, 16, 3000000);
     const Take small = WriteTake(in.Path(), 2, 2, 16, 100000);
-    for (const HeldWhen when : {HeldWhen::Converting, HeldWhen::Finishing, HeldWhen::Stopping}) {
-        SCOPED_TRACE(static_cast<int>(when));
+    // What is held, and the step's answer while it is; 0: the run is stopped then.
+    const std::tuple<const char*, const Take*, const char*, int> cases[] = {
+        {"writes while converting", &big, kWrites, kConvConvert},
+        {"writes while finishing", &small, kWrites, kConvFinishTask},
+        {"syncs", &small, kSyncs, kConvFinishTask},
+        {"writes, stopped", &big, kWrites, 0},
+        {"syncs, stopped", &small, kSyncs, 0},
+    };
+    for (const auto& [name, take, held, heldAnswer] : cases) {
+        SCOPED_TRACE(name);
         TempDir out;
         const std::string gate = out.File(".gate");
         testtake::WriteFile(gate, {});
-        const ScopedEnv env({{"MORVEX_FAULT_WRITE_HOLD", gate}});
-        const Take& take = when == HeldWhen::Finishing ? small : big;
+        const ScopedEnv env({{held, gate}});
         auto worker = std::make_unique<CMorvexWorker>();
-        AddTask(*worker, 0, take.Paths[0], out.File("t"), kTypeMono, kFormatWav);
+        AddTask(*worker, 0, take->Paths[0], out.File("t"), kTypeMono, kFormatWav);
         worker->StartConversion(1);
         int answer = kConvStartTask;
-        for (int i = 0; i < 100000 && MorvexFaultHeldWrites() == 0 && answer != kConvRunOver; ++i) {
+        for (int i = 0; i < 100000 && MorvexFaultHeldCalls() == 0 && answer != kConvRunOver; ++i) {
             answer = worker->ConversionStep();
         }
-        ASSERT_GT(MorvexFaultHeldWrites(), 0) << "no write reached the device";
-        if (when == HeldWhen::Stopping) {
+        ASSERT_GT(MorvexFaultHeldCalls(), 0) << "nothing reached the device";
+        if (heldAnswer == 0) {
             worker->StopConversion();
-            EXPECT_GT(MorvexFaultHeldWrites(), 0) << "the stop waited for the writer";
+            EXPECT_GT(MorvexFaultHeldCalls(), 0) << "the stop waited for the writer";
             EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{".gate"});
-            const long long gatedAtStop = MorvexFaultGatedBytes();
+            const long long bytesAtStop = MorvexFaultGatedBytes();
+            const int syncsAtStop = MorvexFaultGatedSyncs();
             fs::remove(gate);
             worker.reset(); // waits for the writer's thread to end
-            // Only the piece that was held went on to the device.
-            EXPECT_LE(MorvexFaultGatedBytes() - gatedAtStop,
+            // Only the piece or sync that was held went on to the device.
+            EXPECT_LE(MorvexFaultGatedBytes() - bytesAtStop,
                       static_cast<long long>(COutputWriter::kWritePieceBytes));
+            EXPECT_EQ(MorvexFaultGatedSyncs(), syncsAtStop);
             EXPECT_TRUE(ListDir(out.Path()).empty());
             continue;
         }
         for (int i = 0; i < kStepsWhileHeld; ++i) {
-            answer = worker->ConversionStep();
-            EXPECT_EQ(answer, when == HeldWhen::Converting ? kConvConvert : kConvFinishTask);
+            EXPECT_EQ(worker->ConversionStep(), heldAnswer);
             EXPECT_TRUE(worker->WriterBehind());
-            EXPECT_GT(MorvexFaultHeldWrites(), 0) << "step " << i << " waited for the writer";
+            EXPECT_GT(MorvexFaultHeldCalls(), 0) << "step " << i << " waited for the writer";
         }
         fs::remove(gate);
         for (int i = 0; i < 100000 && answer != kConvRunOver; ++i) {
@@ -303,8 +307,8 @@ TEST(Faults, HeldWriterNeverHoldsAStep) {
         }
         EXPECT_EQ(worker->GetEntryState(0), kStateDone);
         for (int channel = 0; channel < 2; ++channel) {
-            EXPECT_TRUE(
-                Holds(out.File(OutputName("t", channel, false)), take, channel, 1, take.Frames()));
+            EXPECT_TRUE(Holds(out.File(OutputName("t", channel, false)), *take, channel, 1,
+                              take->Frames()));
         }
     }
 }

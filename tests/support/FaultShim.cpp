@@ -8,10 +8,11 @@
 //   MORVEX_FAULT_UNLINK: unlinking a path that contains this text fails with EACCES.
 //   MORVEX_FAULT_WRITE_RATE: writes to regular files go at this many bytes per second, as on a
 //       slow USB stick.
-//   MORVEX_FAULT_WRITE_HOLD: a gate file. While it exists, writes to files in its folder wait
-//       (at most kLongestHoldMs), as on a device that has stopped answering.
-// Linked into a test program, it also answers how many writes are being held and which ranges
-// sync_file_range was asked to write back (MorvexFault* below).
+//   MORVEX_FAULT_WRITE_HOLD, MORVEX_FAULT_SYNC_HOLD: a gate file. While it exists, writes
+//       (fdatasyncs) of files in its folder wait, at most kLongestHoldMs, as on a device that has
+//       stopped answering.
+// Linked into a test program, it also answers how many calls are being held, what reached the
+// gated folder, and which ranges sync_file_range was asked to write back (MorvexFault* below).
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -33,8 +34,9 @@ constexpr int kLongestHoldMs = 3000;
 constexpr useconds_t kHoldPollUs = 1000;
 constexpr double kMicrosecondsPerSecond = 1e6;
 
-std::atomic<int> g_HeldWrites{0};
-std::atomic<long long> g_GatedBytes{0}; // written to files in the gate's folder
+std::atomic<int> g_HeldCalls{0};
+std::atomic<long long> g_GatedBytes{0}; // written to files in the write gate's folder
+std::atomic<int> g_GatedSyncs{0};       // fdatasyncs begun on files in the sync gate's folder
 std::mutex g_WritebackLock;
 constexpr size_t kMostWritebackKept = 4096;
 std::vector<std::pair<long long, long long>> g_Writeback; // (offset, bytes) of each call
@@ -75,20 +77,20 @@ bool InFolderOf(int fd, const char* gate) {
            std::strncmp(path, gate, folderLength) == 0;
 }
 
-// Answers whether `fd` is behind the gate.
-bool HoldWhileGateExists(int fd) {
-    const char* gate = std::getenv("MORVEX_FAULT_WRITE_HOLD");
+// Answers whether `fd` is behind the gate that the variable names.
+bool HoldWhileGateExists(int fd, const char* variable) {
+    const char* gate = std::getenv(variable);
     if (gate == nullptr || !InFolderOf(fd, gate)) {
         return false;
     }
     if (::access(gate, F_OK) != 0) {
         return true;
     }
-    ++g_HeldWrites;
+    ++g_HeldCalls;
     for (int waited = 0; waited < kLongestHoldMs && ::access(gate, F_OK) == 0; ++waited) {
         ::usleep(kHoldPollUs);
     }
-    --g_HeldWrites;
+    --g_HeldCalls;
     return true;
 }
 
@@ -108,14 +110,19 @@ void Throttle(size_t count) {
 
 extern "C" {
 
-// How many writes are waiting at the gate now.
-int MorvexFaultHeldWrites() {
-    return g_HeldWrites.load();
+// How many writes and fdatasyncs are waiting at a gate now.
+int MorvexFaultHeldCalls() {
+    return g_HeldCalls.load();
 }
 
-// Bytes written so far to files in the gate's folder.
+// Bytes written so far to files in the write gate's folder.
 long long MorvexFaultGatedBytes() {
     return g_GatedBytes.load();
+}
+
+// The fdatasyncs begun so far on files in the sync gate's folder.
+int MorvexFaultGatedSyncs() {
+    return g_GatedSyncs.load();
 }
 
 // The ranges sync_file_range was asked for since the last call (at most `most`), forgotten
@@ -136,7 +143,7 @@ ssize_t write(int fd, const void* buffer, size_t count) {
     if (!IsRegularFile(fd)) {
         return real(fd, buffer, count);
     }
-    const bool gated = HoldWhileGateExists(fd);
+    const bool gated = HoldWhileGateExists(fd, "MORVEX_FAULT_WRITE_HOLD");
     Throttle(count);
     const ssize_t written = real(fd, buffer, count);
     if (gated && written > 0) {
@@ -172,6 +179,11 @@ ssize_t read(int fd, void* buffer, size_t count) {
 
 int fdatasync(int fd) {
     static const auto real = Next<int (*)(int)>("fdatasync");
+    if (const char* gate = std::getenv("MORVEX_FAULT_SYNC_HOLD");
+        gate != nullptr && InFolderOf(fd, gate)) {
+        ++g_GatedSyncs;
+        HoldWhileGateExists(fd, "MORVEX_FAULT_SYNC_HOLD");
+    }
     if (const char* delay = std::getenv("MORVEX_FAULT_SYNC_DELAY_MS")) {
         ::usleep(static_cast<useconds_t>(std::strtoul(delay, nullptr, 10) * 1000));
     }
