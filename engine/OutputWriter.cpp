@@ -128,32 +128,61 @@ void COutputWriter::FreeSets() {
     m_Slots = 0;
 }
 
+// The refs are closed on the thread: the thread may be in a call on one (closing it here could
+// let a new file take its number under the thread), and the last close of a deleted file waits
+// for the writeback already started on it, which a slow device takes its time over.
 void COutputWriter::Abandon(uint32_t* refs) {
-    const std::lock_guard<std::mutex> guard(m_Lock);
-    m_Abandoned = m_Pending;
+    std::unique_lock<std::mutex> lock(m_Lock);
+    bool anyToClose = false;
     for (int i = 0; i < kMaxSlots; ++i) {
-        if (refs[i] == 0) {
-            continue;
-        }
-        if (m_Pending && i < m_Slots && m_Refs[i] == refs[i]) {
-            m_CloseAfter[i] = true; // the thread may be in a call on it: closing now could let
-                                    // a new file take its number under the thread
-        } else {
-            m_FileHandler.Close(refs[i]);
+        if (refs[i] != 0 && m_CloseRefs[i] == 0) {
+            m_CloseRefs[i] = refs[i];
+            anyToClose = true;
+        } else if (refs[i] != 0) {
+            m_FileHandler.Close(refs[i]); // a second task's, while the first's wait to be closed
         }
         refs[i] = 0;
     }
-    if (!m_Pending) {
-        FreeSets();
+    if (m_Pending) {
+        m_Abandoned = true;
+        return; // the thread closes them once it lets go of its batch
     }
+    FreeSets();
+    if (!anyToClose) {
+        return;
+    }
+    if (!EnsureThread()) {
+        CloseLeftRefs(lock);
+        return;
+    }
+    // A batch of nothing but the closing.
+    m_Abandoned = true;
+    m_SyncBatch = false;
+    m_Pending = true;
+    lock.unlock();
+    m_Changed.notify_all();
 }
 
-void COutputWriter::CloseLeftRefs() {
-    for (int i = 0; i < kMaxSlots; ++i) {
-        if (m_CloseAfter[i]) {
-            m_FileHandler.Close(m_Refs[i]);
-            m_CloseAfter[i] = false;
+// Closes outside the lock, so that a close that waits for the device holds no caller; refs
+// abandoned meanwhile are closed too.
+void COutputWriter::CloseLeftRefs(std::unique_lock<std::mutex>& lock) {
+    for (;;) {
+        uint32_t closing[kMaxSlots] = {};
+        bool any = false;
+        for (int i = 0; i < kMaxSlots; ++i) {
+            closing[i] = std::exchange(m_CloseRefs[i], 0U);
+            any = any || closing[i] != 0;
         }
+        if (!any) {
+            return;
+        }
+        lock.unlock();
+        for (const uint32_t ref : closing) {
+            if (ref != 0) {
+                m_FileHandler.Close(ref);
+            }
+        }
+        lock.lock();
     }
 }
 
@@ -186,7 +215,7 @@ void COutputWriter::Serve() {
         lock.unlock();
         m_SyncBatch ? SyncBatch() : WriteBatch();
         lock.lock();
-        CloseLeftRefs();
+        CloseLeftRefs(lock);
         if (m_Abandoned) {
             m_Outcome = Outcome{}; // its outputs are gone: how it ended tells nothing
         }

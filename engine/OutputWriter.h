@@ -61,9 +61,9 @@ public:
     // Waits, then frees both sets, wherever Hand has put their buffers.
     void Release();
     // For outputs about to be deleted: the batch in hand stops at its next piece (a sync at its
-    // next file) and nothing of it is reported. Never waits: of `refs` (kMaxSlots of them),
-    // those the batch uses are closed by the thread once it lets go of them, the others at
-    // once; all are zeroed. The sets are freed now, or by the next Prepare or Release.
+    // next file) and nothing of it is reported. Never waits: `refs` (kMaxSlots of them) are
+    // closed by the thread once it lets go of its batch, and zeroed here. The sets are freed
+    // now, or by the next Prepare or Release.
     void Abandon(uint32_t* refs);
 
 private:
@@ -74,7 +74,7 @@ private:
     void SyncBatch();
     void StartBatch(std::unique_lock<std::mutex>& lock);
     void WaitIdle(std::unique_lock<std::mutex>& lock);
-    void CloseLeftRefs();
+    void CloseLeftRefs(std::unique_lock<std::mutex>& lock);
     void FreeSets();
 
     CTzFileHandler m_FileHandler;
@@ -87,7 +87,7 @@ private:
     bool m_SyncBatch = false;       // the batch in hand syncs rather than writes
     char m_SyncFolderOf[1000] = {}; // a path in the folder to sync, as long as any path
     Outcome m_Outcome;
-    bool m_CloseAfter[kMaxSlots] = {}; // the slot's ref is closed when the batch in hand ends
+    uint32_t m_CloseRefs[kMaxSlots] = {}; // abandoned: closed by the thread after its batch
     std::atomic<bool> m_Abandoned{false};
 
     std::mutex m_Lock;

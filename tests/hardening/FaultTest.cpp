@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 extern "C" int MorvexFaultHeldCalls();
 extern "C" long long MorvexFaultGatedBytes();
 extern "C" int MorvexFaultGatedSyncs();
+extern "C" int MorvexFaultGatedCloses();
 extern "C" int MorvexFaultTakeWriteback(long long* offsets, long long* bytes, int most);
 
 namespace {
@@ -255,6 +256,7 @@ TEST(Faults, HeldDeviceNeverHoldsAStep) {
     constexpr int kStepsWhileHeld = 5;
     constexpr const char* kWrites = "MORVEX_FAULT_WRITE_HOLD";
     constexpr const char* kSyncs = "MORVEX_FAULT_SYNC_HOLD";
+    constexpr const char* kCloses = "MORVEX_FAULT_CLOSE_HOLD";
     TempDir in;
     // 12 MB: several sets of output buffers; 400 kB: one, handed over only by the finishing step.
     const Take big = WriteTake(in.Path(), 1, 2, 16, 3000000);
@@ -266,6 +268,7 @@ TEST(Faults, HeldDeviceNeverHoldsAStep) {
         {"syncs", &small, kSyncs, kConvFinishTask},
         {"writes, stopped", &big, kWrites, 0},
         {"syncs, stopped", &small, kSyncs, 0},
+        {"closes, stopped", &big, kCloses, 0},
     };
     for (const auto& [name, take, held, heldAnswer] : cases) {
         SCOPED_TRACE(name);
@@ -277,13 +280,24 @@ TEST(Faults, HeldDeviceNeverHoldsAStep) {
         AddTask(*worker, 0, take->Paths[0], out.File("t"), kTypeMono, kFormatWav);
         worker->StartConversion(1);
         int answer = kConvStartTask;
-        for (int i = 0; i < 100000 && MorvexFaultHeldCalls() == 0 && answer != kConvRunOver; ++i) {
+        // Closes are held only once the outputs are: from the stop on.
+        const bool closes = held == kCloses;
+        for (int i = 0; i < 100000 && MorvexFaultHeldCalls() == 0 && answer != kConvRunOver &&
+                        !(closes && answer == kConvConvert);
+             ++i) {
             answer = worker->ConversionStep();
         }
-        ASSERT_GT(MorvexFaultHeldCalls(), 0) << "nothing reached the device";
+        ASSERT_TRUE(closes || MorvexFaultHeldCalls() > 0) << "nothing reached the device";
         if (heldAnswer == 0) {
+            const int closesBefore = MorvexFaultGatedCloses();
             worker->StopConversion();
-            EXPECT_GT(MorvexFaultHeldCalls(), 0) << "the stop waited for the writer";
+            // The writer's thread closes the outputs after the stop: a held close shows while
+            // both are still to finish. Had the stop closed them itself, both are done.
+            while (closes && MorvexFaultHeldCalls() == 0 &&
+                   MorvexFaultGatedCloses() - closesBefore < 2) {
+                ::usleep(1000);
+            }
+            EXPECT_GT(MorvexFaultHeldCalls(), 0) << "the stop waited for the device";
             EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{".gate"});
             const long long bytesAtStop = MorvexFaultGatedBytes();
             const int syncsAtStop = MorvexFaultGatedSyncs();

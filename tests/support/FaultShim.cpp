@@ -8,9 +8,10 @@
 //   MORVEX_FAULT_UNLINK: unlinking a path that contains this text fails with EACCES.
 //   MORVEX_FAULT_WRITE_RATE: writes to regular files go at this many bytes per second, as on a
 //       slow USB stick.
-//   MORVEX_FAULT_WRITE_HOLD, MORVEX_FAULT_SYNC_HOLD: a gate file. While it exists, writes
-//       (fdatasyncs) of files in its folder wait, at most kLongestHoldMs, as on a device that has
-//       stopped answering.
+//   MORVEX_FAULT_WRITE_HOLD, MORVEX_FAULT_SYNC_HOLD, MORVEX_FAULT_CLOSE_HOLD: a gate file. While
+//       it exists, writes (fdatasyncs, closes) of files in its folder wait, at most
+//       kLongestHoldMs, as on a device that has stopped answering (the last close of a deleted
+//       file waits for the writeback started on it).
 // Linked into a test program, it also answers how many calls are being held, what reached the
 // gated folder, and which ranges sync_file_range was asked to write back (MorvexFault* below).
 #include <algorithm>
@@ -37,6 +38,7 @@ constexpr double kMicrosecondsPerSecond = 1e6;
 std::atomic<int> g_HeldCalls{0};
 std::atomic<long long> g_GatedBytes{0}; // written to files in the write gate's folder
 std::atomic<int> g_GatedSyncs{0};       // fdatasyncs begun on files in the sync gate's folder
+std::atomic<int> g_GatedCloses{0};      // closes begun of files in the close gate's folder
 std::mutex g_WritebackLock;
 constexpr size_t kMostWritebackKept = 4096;
 std::vector<std::pair<long long, long long>> g_Writeback; // (offset, bytes) of each call
@@ -125,6 +127,11 @@ int MorvexFaultGatedSyncs() {
     return g_GatedSyncs.load();
 }
 
+// The closes begun so far of files in the close gate's folder.
+int MorvexFaultGatedCloses() {
+    return g_GatedCloses.load();
+}
+
 // The ranges sync_file_range was asked for since the last call (at most `most`), forgotten
 // then. Answers how many were written to `offsets` and `bytes`.
 int MorvexFaultTakeWriteback(long long* offsets, long long* bytes, int most) {
@@ -190,6 +197,16 @@ int fdatasync(int fd) {
     if (std::getenv("MORVEX_FAULT_SYNC") != nullptr) {
         errno = EIO;
         return -1;
+    }
+    return real(fd);
+}
+
+int close(int fd) {
+    static const auto real = Next<int (*)(int)>("close");
+    if (const char* gate = std::getenv("MORVEX_FAULT_CLOSE_HOLD");
+        gate != nullptr && IsRegularFile(fd) && InFolderOf(fd, gate)) {
+        ++g_GatedCloses;
+        HoldWhileGateExists(fd, "MORVEX_FAULT_CLOSE_HOLD");
     }
     return real(fd);
 }
