@@ -8,7 +8,7 @@
 // Each round splits the take once with morvex-split and once in the window, outputs removed in
 // between. Prints the median times, the window's throughput as a share of the command line's,
 // and how long the probe's events waited. Each round then starts the run twice more and, a
-// second in (a third of the run on a fast device), confirms Stop, then Exit: how long from the
+// second in (at 30 % on a fast device), confirms Stop, then Exit: how long from the
 // confirmation until the run is over, and until the window and its engine are gone.
 //
 // A slow device: preload the fault shim (bench/libmorvex_bench_fault_shim.so) with its write
@@ -44,6 +44,7 @@ constexpr int kHeldLimitMs = 50;
 constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr double kBytesPerMegabyte = 1e6;
 constexpr int kInterruptAfterMs = 1000;
+constexpr double kInterruptAtFraction = 0.3; // on a fast device, well before the end
 
 // Answers the save panel with the output base, and the stop and exit questions with OK when a
 // run is to be interrupted (noting when); no other dialog is expected.
@@ -141,7 +142,7 @@ private:
 };
 
 WindowRun RunWindow(const QString& take, const QString& folder, const QString& type, int budgetMs,
-                    RunEnd end = RunEnd::Done, qint64 interruptAfterMs = 0) {
+                    RunEnd end = RunEnd::Done) {
     BenchServices services;
     services.base = folder + QStringLiteral("/w");
     auto controller = std::make_unique<MorvexController>(services);
@@ -154,16 +155,10 @@ WindowRun RunWindow(const QString& take, const QString& folder, const QString& t
 
     WindowRun run;
     QEventLoop loop;
-    QTimer done; // looks now and then whether the run is over
-    QObject::connect(&done, &QTimer::timeout, [&] {
-        if (controller == nullptr || !controller->isConversionRunning())
-            loop.quit();
-    });
+    QElapsedTimer clock;
     // Stop: the Stop button, confirmed; the run is over at the tick after. Exit: the window
     // closed, confirmed; it is gone when the controller, and the engine with it, is.
-    QTimer interrupt;
-    interrupt.setSingleShot(true);
-    QObject::connect(&interrupt, &QTimer::timeout, [&] {
+    const auto interrupt = [&] {
         services.confirm = true;
         if (end == RunEnd::Stop) {
             controller->startConversion();
@@ -173,15 +168,26 @@ WindowRun RunWindow(const QString& take, const QString& folder, const QString& t
         controller.reset();
         run.endMs = services.confirmed.elapsed();
         loop.quit();
+    };
+    // Looks now and then whether the run is over, or is to be interrupted: a second in, or
+    // sooner on a fast device.
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (controller == nullptr || !controller->isConversionRunning()) {
+            loop.quit();
+            return;
+        }
+        double fraction = 0.0;
+        controller->worker().GetConversionInfo(&fraction, nullptr);
+        if (end != RunEnd::Done && !services.confirm &&
+            (clock.elapsed() >= kInterruptAfterMs || fraction >= kInterruptAtFraction))
+            interrupt();
     });
-    QElapsedTimer clock;
     clock.start();
     {
         EventProbe probe(run.delaysMs);
         controller->startConversion();
         done.start(kProbeIntervalMs);
-        if (end != RunEnd::Done)
-            interrupt.start(static_cast<int>(interruptAfterMs));
         loop.exec();
     }
     run.ms = clock.elapsed();
@@ -239,16 +245,13 @@ int main(int argc, char** argv) {
         window.push_back(run.ms);
         delays.insert(delays.end(), run.delaysMs.begin(), run.delaysMs.end());
         EmptyFolder(folder);
-        // A second in, or a third of the way on a fast device.
-        const qint64 interruptAfterMs = std::min<qint64>(kInterruptAfterMs, run.ms / 3);
-        const WindowRun stop =
-            RunWindow(take, folder, type, budgetMs, RunEnd::Stop, interruptAfterMs);
+        const WindowRun stop = RunWindow(take, folder, type, budgetMs, RunEnd::Stop);
         EmptyFolder(folder);
-        const WindowRun exit =
-            RunWindow(take, folder, type, budgetMs, RunEnd::Exit, interruptAfterMs);
+        const WindowRun exit = RunWindow(take, folder, type, budgetMs, RunEnd::Exit);
         if (!stop.ok || !exit.ok) {
-            std::fprintf(stderr, "round %d: a stopped or closed run left outputs or did not end\n",
-                         round + 1);
+            std::fprintf(
+                stderr, "round %d: a stopped (%s) or closed (%s) run left outputs or did not end\n",
+                round + 1, stop.ok ? "ok" : "failed", exit.ok ? "ok" : "failed");
             return 1;
         }
         stops.push_back(stop.endMs);
