@@ -677,7 +677,9 @@ void MorvexController::showStateAndNote(int entry) {
 // Steps the engine until the tick's budget is spent, or sooner where the window has something
 // to show or do: a task is about to start (its row to select) or has ended (its icon), the run
 // is over, or a stop was asked. A task's first and last steps, which create or sync all its
-// outputs and are the longest, get a tick of their own. At least one step is made.
+// outputs and are the longest, get a tick of their own. A step that waited in vain for the
+// output writer (a slow device) ends the tick too: the wait was the tick's pause. At least one
+// step is made.
 int MorvexController::runConversionSteps() {
     QElapsedTimer spent;
     spent.start();
@@ -685,7 +687,8 @@ int MorvexController::runConversionSteps() {
         const bool starting = m_StepAnswer == kConvStartTask;
         m_StepAnswer = m_MorvexWorker.ConversionStep();
         if (starting || m_StepAnswer != kConvConvert || !m_ConversionRunning ||
-            m_ConversionToStop || spent.elapsed() >= m_StepBudgetMs)
+            m_ConversionToStop || m_MorvexWorker.WriterBehind() ||
+            spent.elapsed() >= m_StepBudgetMs)
             return m_StepAnswer;
     }
 }
