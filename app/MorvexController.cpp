@@ -657,14 +657,16 @@ void MorvexController::showStateAndNote(int entry) {
 // Steps the engine until the tick's budget is spent, or sooner where the window has something
 // to show or do: a task is about to start (its row to select) or has ended (its icon), the run
 // is over, or a stop was asked. A task's first and last steps, which create or sync all its
-// outputs and are the longest, get a tick of their own. At least one step is made.
+// outputs and are the longest, get a tick of their own. A step that waited in vain for the
+// output writer (a slow device) ends the tick too: the wait was the tick's pause. At least one
+// step is made.
 int MorvexController::runConversionSteps() {
     m_RunPacer.startTick();
     for (;;) {
         const bool starting = m_StepAnswer == kConvStartTask;
         m_StepAnswer = m_MorvexWorker.ConversionStep();
         if (starting || m_StepAnswer != kConvConvert || !m_ConversionRunning ||
-            m_ConversionToStop || m_RunPacer.tickBudgetSpent())
+            m_ConversionToStop || m_MorvexWorker.WriterBehind() || m_RunPacer.tickBudgetSpent())
             return m_StepAnswer;
     }
 }

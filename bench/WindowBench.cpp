@@ -7,7 +7,12 @@
 //
 // Each round splits the take once with morvex-split and once in the window, outputs removed in
 // between. Prints the median times, the window's throughput as a share of the command line's,
-// and how long the probe's events waited.
+// and how long the probe's events waited. Each round then starts the run twice more and, a
+// second in (at 30 % on a fast device), confirms Stop, then Exit: how long from the
+// confirmation until the run is over, and until the window and its engine are gone.
+//
+// A slow device: preload the fault shim (bench/libmorvex_bench_fault_shim.so) with its write
+// rate in bytes per second in MORVEX_FAULT_WRITE_RATE; morvex-split inherits both.
 #include "MorvexController.h"
 
 #include <QApplication>
@@ -38,10 +43,15 @@ constexpr int kDefaultRounds = 3;
 constexpr int kHeldLimitMs = 50;
 constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr double kBytesPerMegabyte = 1e6;
+constexpr int kInterruptAfterMs = 1000;
+constexpr double kInterruptAtFraction = 0.3; // on a fast device, well before the end
 
-// Answers the save panel with the output base; no other dialog is expected.
+// Answers the save panel with the output base, and the stop and exit questions with OK when a
+// run is to be interrupted (noting when); no other dialog is expected.
 struct BenchServices final : morvex::ToolkitServices {
     QString base;
+    bool confirm = false;
+    QElapsedTimer confirmed;
     morvex::PanelAnswer runOpenPanel(QWidget*, const morvex::OpenPanelOptions&) override {
         return {};
     }
@@ -49,6 +59,10 @@ struct BenchServices final : morvex::ToolkitServices {
         return {morvex::kPanelChosen, QFileInfo(base).path(), {base}};
     }
     int runAlert(QWidget*, const morvex::AlertOptions& options) override {
+        if (confirm) {
+            confirmed.start();
+            return morvex::kAlertFirstButton;
+        }
         std::fprintf(stderr, "unexpected alert: %s\n", qPrintable(options.messageText));
         return morvex::kAlertSecondButton;
     }
@@ -65,10 +79,14 @@ void EmptyFolder(const QString& folder) {
     QDir().mkpath(folder);
 }
 
+// How a run in the window ends: converted whole, stopped, or the window closed during it.
+enum class RunEnd { Done, Stop, Exit };
+
 struct WindowRun {
     qint64 ms = 0;
     std::vector<qint64> delaysMs; // how long each probe event waited for the event loop
     bool ok = false;
+    qint64 endMs = -1; // from confirming Stop or Exit until the run or the window is gone
 };
 
 // Stands for the user: another thread sends an event (a byte down a pipe, as the display server's
@@ -123,34 +141,60 @@ private:
     std::thread m_Sender;
 };
 
-WindowRun RunWindow(const QString& take, const QString& folder, const QString& type, int budgetMs) {
+WindowRun RunWindow(const QString& take, const QString& folder, const QString& type, int budgetMs,
+                    RunEnd end = RunEnd::Done) {
     BenchServices services;
     services.base = folder + QStringLiteral("/w");
-    MorvexController controller(services);
-    controller.setStepBudgetMs(budgetMs);
-    controller.openFiles({take});
-    controller.setDestination();
-    if (auto* setType = controller.mainWindow()->findChild<QComboBox*>(QStringLiteral("setType")))
+    auto controller = std::make_unique<MorvexController>(services);
+    controller->setStepBudgetMs(budgetMs);
+    controller->openFiles({take});
+    controller->setDestination();
+    if (auto* setType = controller->mainWindow()->findChild<QComboBox*>(QStringLiteral("setType")))
         setType->setCurrentIndex(TypeIndex(type));
-    controller.typeChanged();
+    controller->typeChanged();
 
     WindowRun run;
     QEventLoop loop;
-    QTimer done; // looks now and then whether the run is over
-    QObject::connect(&done, &QTimer::timeout, [&] {
-        if (!controller.isConversionRunning())
-            loop.quit();
-    });
     QElapsedTimer clock;
+    // Stop: the Stop button, confirmed; the run is over at the tick after. Exit: the window
+    // closed, confirmed; it is gone when the controller, and the engine with it, is.
+    const auto interrupt = [&] {
+        services.confirm = true;
+        if (end == RunEnd::Stop) {
+            controller->startConversion();
+            return;
+        }
+        controller->mainWindow()->close();
+        controller.reset();
+        run.endMs = services.confirmed.elapsed();
+        loop.quit();
+    };
+    // Looks now and then whether the run is over, or is to be interrupted: a second in, or
+    // sooner on a fast device.
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (controller == nullptr || !controller->isConversionRunning()) {
+            loop.quit();
+            return;
+        }
+        double fraction = 0.0;
+        controller->worker().GetConversionInfo(&fraction, nullptr);
+        if (end != RunEnd::Done && !services.confirm &&
+            (clock.elapsed() >= kInterruptAfterMs || fraction >= kInterruptAtFraction))
+            interrupt();
+    });
     clock.start();
     {
         EventProbe probe(run.delaysMs);
-        controller.startConversion();
+        controller->startConversion();
         done.start(kProbeIntervalMs);
         loop.exec();
     }
     run.ms = clock.elapsed();
-    run.ok = controller.worker().GetEntryState(0) == morvex::kStateDone;
+    if (end == RunEnd::Stop)
+        run.endMs = services.confirmed.elapsed();
+    run.ok = end == RunEnd::Done ? controller->worker().GetEntryState(0) == morvex::kStateDone
+                                 : run.endMs >= 0 && QDir(folder).isEmpty();
     return run;
 }
 
@@ -186,7 +230,7 @@ int main(int argc, char** argv) {
     const QString type = args.size() > 5 ? args[5] : QStringLiteral("mono");
     const int budgetMs = args.size() > 6 ? args[6].toInt() : RunPacer::kStepBudgetMs;
 
-    std::vector<qint64> cli, window, delays;
+    std::vector<qint64> cli, window, delays, stops, exits;
     for (int round = 0; round < rounds; ++round) {
         EmptyFolder(folder);
         const qint64 cliMs = RunCommandLine(split, take, folder, type);
@@ -200,10 +244,25 @@ int main(int argc, char** argv) {
         cli.push_back(cliMs);
         window.push_back(run.ms);
         delays.insert(delays.end(), run.delaysMs.begin(), run.delaysMs.end());
+        EmptyFolder(folder);
+        const WindowRun stop = RunWindow(take, folder, type, budgetMs, RunEnd::Stop);
+        EmptyFolder(folder);
+        const WindowRun exit = RunWindow(take, folder, type, budgetMs, RunEnd::Exit);
+        if (!stop.ok || !exit.ok) {
+            std::fprintf(
+                stderr, "round %d: a stopped (%s) or closed (%s) run left outputs or did not end\n",
+                round + 1, stop.ok ? "ok" : "failed", exit.ok ? "ok" : "failed");
+            return 1;
+        }
+        stops.push_back(stop.endMs);
+        exits.push_back(exit.endMs);
+        delays.insert(delays.end(), stop.delaysMs.begin(), stop.delaysMs.end());
         std::fprintf(stderr,
-                     "round %d: command line %lld ms, window %lld ms, longest wait %lld ms\n",
+                     "round %d: command line %lld ms, window %lld ms, longest wait %lld ms, "
+                     "stop %lld ms, exit %lld ms\n",
                      round + 1, static_cast<long long>(cliMs), static_cast<long long>(run.ms),
-                     *std::max_element(run.delaysMs.begin(), run.delaysMs.end()));
+                     *std::max_element(run.delaysMs.begin(), run.delaysMs.end()),
+                     static_cast<long long>(stop.endMs), static_cast<long long>(exit.endMs));
     }
     EmptyFolder(folder);
     const double bytes = static_cast<double>(QFileInfo(take).size());
@@ -228,5 +287,11 @@ int main(int argc, char** argv) {
                 static_cast<long long>(delays[delays.size() / 2]),
                 static_cast<long long>(delays[delays.size() * 99 / 100]),
                 static_cast<long long>(delays.back()), static_cast<long long>(over), delays.size());
+    std::printf("\nfrom confirming to the run over (Stop) / the window gone (Exit), median and "
+                "longest: stop %lld / %lld ms, exit %lld / %lld ms\n",
+                static_cast<long long>(Median(stops)),
+                static_cast<long long>(*std::max_element(stops.begin(), stops.end())),
+                static_cast<long long>(Median(exits)),
+                static_cast<long long>(*std::max_element(exits.begin(), exits.end())));
     return 0;
 }

@@ -27,9 +27,11 @@ constexpr int kChannelsPerPair = 2;
 // "_NN.wav" / "_NN.caf": two digits cover every channel number up to 64.
 constexpr size_t kOutputSuffixLength = 7;
 constexpr uint8_t kSignBit = 0x80;
-// How long a finishing step waits for the outputs' syncs before it answers and is called again:
-// on a fast device they are done by then, and the caller sees one finishing step as ever.
-constexpr int kSyncWaitMs = 15;
+// How long a step waits for the writer's thread before it answers and is called again with the
+// work where it stopped: the caller's loop is never held longer, and one that calls at once does
+// not spin (the wait ends as soon as the writer is done). On a fast device the writer is done by
+// then, and the caller sees the steps it always saw.
+constexpr int kWriterWaitMs = 10;
 
 const char* OutputExtension(int format) {
     return format == kFormatCaf ? "caf" : "wav";
@@ -72,6 +74,7 @@ void CMorvexWorker::StartConversion(int count) {
 }
 
 int CMorvexWorker::ConversionStep() {
+    m_WriterBehind = false;
     switch (m_ConversionState) {
     case kConvStartTask:
         return StepStartTask();
@@ -251,7 +254,8 @@ void CMorvexWorker::PrepareSourceBlock() {
 }
 
 // The full buffers go to the writer and de-interleaving goes on into its empty ones. A write
-// that fell short shows here, at the flush after it, or at the finish.
+// that fell short shows here, at the flush after it, or at the finish. While the writer is still
+// busy with the set before, the buffers stay full and the step ends (see WriterBehind).
 bool CMorvexWorker::FlushOutputs() {
     if (!CollectWrites()) {
         return false;
@@ -260,10 +264,15 @@ bool CMorvexWorker::FlushOutputs() {
     return true;
 }
 
-// Waits for the writer; a write of its that fell short fails the task with the output's name
-// and the reason the writer's thread was given.
+// Whether the writer is done with the batch in hand, after waiting for it a little. False when it
+// is still behind (noted for the step), or when a write of its fell short: that fails the task
+// with the output's name and the reason the writer's thread was given.
 bool CMorvexWorker::CollectWrites() {
-    const COutputWriter::Outcome outcome = m_Writer.Wait();
+    COutputWriter::Outcome outcome;
+    if (!m_Writer.WaitFor(kWriterWaitMs, outcome)) {
+        m_WriterBehind = true;
+        return false;
+    }
     if (!outcome.Failed) {
         return true;
     }
@@ -367,7 +376,8 @@ int CMorvexWorker::ReadNextBlock() {
 
 int CMorvexWorker::StepConvert() {
     Deinterleave();
-    if (m_Entries[m_CurrentEntry].ErrorState != kErrorNone) {
+    // Stopped at a full set while the writer is behind: the block is taken up there next time.
+    if (m_Entries[m_CurrentEntry].ErrorState != kErrorNone || m_WriterBehind) {
         return m_ConversionState;
     }
     if (m_SourceBytesLeft > 0) {
@@ -423,7 +433,8 @@ bool CMorvexWorker::WriteFinalHeaders() {
 bool CMorvexWorker::SyncOutputs(bool& failed) {
     failed = false;
     COutputWriter::Outcome outcome;
-    if (!m_Writer.WaitFor(kSyncWaitMs, outcome)) {
+    if (!m_Writer.WaitFor(kWriterWaitMs, outcome)) {
+        m_WriterBehind = true;
         return false;
     }
     m_OutputsSyncing = false;
@@ -449,7 +460,8 @@ bool CMorvexWorker::OutputsInPlace() {
 }
 
 // The last data and the headers, then the syncs handed to the writer. Outputs keep the take's
-// time, so that folders sort by recording time.
+// time, so that folders sort by recording time. False when the task failed, or when the writer
+// is behind: the finishing step then answers 4 again and goes on from here.
 bool CMorvexWorker::CompleteOutputs() {
     if (m_DestDataPoint != 0) {
         if (!FlushOutputs()) {
@@ -509,4 +521,26 @@ int CMorvexWorker::StepFinishTask() {
     m_Entries[m_CurrentEntry].fConversionDone = true;
     m_ConversionState = kConvNextTask;
     return m_ConversionState;
+}
+
+bool CMorvexWorker::WriterBehind() const {
+    return m_WriterBehind;
+}
+
+// The running task's outputs go at once, whatever the writer is doing: a stop or a failure must
+// not wait for a slow device to take data that is to be deleted. Only our own files are deleted:
+// a name that now names another file (or none) is left as it is. The writer closes them.
+void CMorvexWorker::DiscardOutputs() {
+    m_OutputsSyncing = false;
+    // Every slot is visited, not only those of the current task's channels: whatever a slot
+    // holds is released even if the task record changed under a run.
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (m_SendFileRefs[i] != 0 &&
+            m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) != 0 &&
+            m_FileHandler.Delete(m_DestFileNames[i]) == 0 && errno != ENOENT) {
+            m_DestLeftOver[i] = true;
+        }
+        m_pDestinationBuffers[i] = nullptr; // the writer's, freed by it
+    }
+    m_Writer.Abandon(m_SendFileRefs);
 }

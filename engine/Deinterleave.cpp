@@ -166,8 +166,18 @@ bool DeinterleaveBlock(const DeinterleaveLayout& layout, DeinterleaveCursor& cur
     const bool bulk = layout.SourceChannels % layout.ChannelsPerDestFile == 0;
     const int flushLevel = layout.DestBuffSize - groupBytes;
 
-    while (cursor.SourceDataPoint < count) {
+    for (;;) {
         const bool atFrameStart = cursor.ChannelPoint == 0 && cursor.SampleOffset == 0;
+        // After a complete frame; also a flush declined by the call before, tried again first.
+        if (atFrameStart && cursor.DestDataPoint >= flushLevel) {
+            if (!flush(context, cursor.DestDataPoint)) {
+                return false;
+            }
+            cursor.DestDataPoint = 0;
+        }
+        if (cursor.SourceDataPoint >= count) {
+            break;
+        }
         if (bulk && atFrameStart && count - cursor.SourceDataPoint >= frameBytes) {
             const uint32_t available = (count - cursor.SourceDataPoint) / frameBytes;
             const int room = flushLevel - cursor.DestDataPoint;
@@ -180,13 +190,6 @@ bool DeinterleaveBlock(const DeinterleaveLayout& layout, DeinterleaveCursor& cur
             cursor.DestTotalBytes += static_cast<uint64_t>(frames) * frameBytes;
         } else if (!CopyBytesToFrameEnd(layout, cursor, source, count)) {
             break; // the block ended inside a frame; the next block completes it
-        }
-        if (cursor.DestDataPoint >= flushLevel) {
-            const bool written = flush(context, cursor.DestDataPoint);
-            cursor.DestDataPoint = 0;
-            if (!written) {
-                return false;
-            }
         }
     }
     return true;

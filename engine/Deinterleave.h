@@ -24,14 +24,16 @@ struct DeinterleaveLayout {
     uint8_t* const* DestBuffers = nullptr;
 };
 
-// Writes `fillBytes` bytes from the start of every output buffer; false if any write fell short.
+// Writes `fillBytes` bytes from the start of every output buffer; false if any write fell short
+// or the buffers cannot be taken yet.
 using FlushOutputsFn = bool (*)(void* context, int fillBytes);
 
 // Copies source bytes [cursor.SourceDataPoint, count) into the output buffers. The result and
 // the cursor are exactly those of copying one byte at a time: after each complete frame, the
 // buffers are flushed once the room left in them is one output frame or less. Whole frames are
 // copied in bulk; only a frame that spans the block's end is copied byte by byte.
-// Answers false as soon as a flush fails (the fill level is then 0 and the copy stops).
+// Answers false as soon as a flush fails; the copy stops there with the buffers full, and a
+// later call on the same cursor flushes them before it copies on.
 // No byte outside the source block or beyond an output frame being filled is touched.
 bool DeinterleaveBlock(const DeinterleaveLayout& layout, DeinterleaveCursor& cursor,
                        const uint8_t* source, uint32_t count, FlushOutputsFn flush, void* context);

@@ -163,6 +163,9 @@ public:
     int ConversionStep();
     void StopConversion();
     int GetConversionInfo(double* fraction, int* entry) const;
+    // The last step made no progress: it waited a little for the thread that writes the outputs,
+    // which is behind (a slow device). A caller with other work should get on with it.
+    bool WriterBehind() const;
 
     // Texts.
     void GetInfoStrings(int entry, int kind, char* out) const;
@@ -241,6 +244,7 @@ private:
     bool CompleteOutputs();
     bool SyncOutputs(bool& failed);
     bool OutputsInPlace();
+    void DiscardOutputs();
     int OutputHeaderBytes() const;
     morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
@@ -279,4 +283,5 @@ private:
     bool CollectWrites();
     morvex::COutputWriter m_Writer;
     bool m_OutputsSyncing = false; // a finishing task's outputs are being synced by the writer
+    bool m_WriterBehind = false;   // the last step waited for the writer in vain
 };

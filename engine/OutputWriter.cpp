@@ -1,5 +1,6 @@
 #include "OutputWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,7 @@ void COutputWriter::HandSync(const uint32_t* refs, const char* inFolder) {
 
 void COutputWriter::StartBatch(std::unique_lock<std::mutex>& lock) {
     m_Outcome = Outcome{};
+    m_Abandoned = false;
     if (!EnsureThread()) {
         // No thread to hand it to: done now, its outcome kept as a thread's.
         m_SyncBatch ? SyncBatch() : WriteBatch();
@@ -111,6 +113,10 @@ COutputWriter::Outcome COutputWriter::Wait() {
 void COutputWriter::Release() {
     std::unique_lock<std::mutex> lock(m_Lock);
     WaitIdle(lock);
+    FreeSets();
+}
+
+void COutputWriter::FreeSets() {
     m_Outcome = Outcome{};
     for (uint8_t*& set : m_Sets) {
         std::free(set);
@@ -120,6 +126,64 @@ void COutputWriter::Release() {
         buffer = nullptr;
     }
     m_Slots = 0;
+}
+
+// The refs are closed on the thread: the thread may be in a call on one (closing it here could
+// let a new file take its number under the thread), and the last close of a deleted file waits
+// for the writeback already started on it, which a slow device takes its time over.
+void COutputWriter::Abandon(uint32_t* refs) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    bool anyToClose = false;
+    for (int i = 0; i < kMaxSlots; ++i) {
+        if (refs[i] != 0 && m_CloseRefs[i] == 0) {
+            m_CloseRefs[i] = refs[i];
+            anyToClose = true;
+        } else if (refs[i] != 0) {
+            m_FileHandler.Close(refs[i]); // a second task's, while the first's wait to be closed
+        }
+        refs[i] = 0;
+    }
+    if (m_Pending) {
+        m_Abandoned = true;
+        return; // the thread closes them once it lets go of its batch
+    }
+    FreeSets();
+    if (!anyToClose) {
+        return;
+    }
+    if (!EnsureThread()) {
+        CloseLeftRefs(lock);
+        return;
+    }
+    // A batch of nothing but the closing.
+    m_Abandoned = true;
+    m_SyncBatch = false;
+    m_Pending = true;
+    lock.unlock();
+    m_Changed.notify_all();
+}
+
+// Closes outside the lock, so that a close that waits for the device holds no caller; refs
+// abandoned meanwhile are closed too.
+void COutputWriter::CloseLeftRefs(std::unique_lock<std::mutex>& lock) {
+    for (;;) {
+        uint32_t closing[kMaxSlots] = {};
+        bool any = false;
+        for (int i = 0; i < kMaxSlots; ++i) {
+            closing[i] = std::exchange(m_CloseRefs[i], 0U);
+            any = any || closing[i] != 0;
+        }
+        if (!any) {
+            return;
+        }
+        lock.unlock();
+        for (const uint32_t ref : closing) {
+            if (ref != 0) {
+                m_FileHandler.Close(ref);
+            }
+        }
+        lock.lock();
+    }
 }
 
 void COutputWriter::WaitIdle(std::unique_lock<std::mutex>& lock) {
@@ -151,6 +215,10 @@ void COutputWriter::Serve() {
         lock.unlock();
         m_SyncBatch ? SyncBatch() : WriteBatch();
         lock.lock();
+        CloseLeftRefs(lock);
+        if (m_Abandoned) {
+            m_Outcome = Outcome{}; // its outputs are gone: how it ended tells nothing
+        }
         m_Pending = false;
         m_Changed.notify_all();
     }
@@ -160,9 +228,16 @@ void COutputWriter::Serve() {
 // the system's reason is kept here, where errno belongs to this thread.
 void COutputWriter::WriteBatch() {
     for (int i = 0; i < m_Slots; i += m_Stride) {
-        if (m_FileHandler.Write(m_Refs[i], m_Buffers[i], m_Bytes) != m_Bytes) {
-            m_Outcome = Outcome{true, i, errno};
-            return;
+        for (uint32_t done = 0; done < m_Bytes;) {
+            if (m_Abandoned) {
+                return;
+            }
+            const uint32_t piece = std::min(m_Bytes - done, kWritePieceBytes);
+            if (m_FileHandler.Write(m_Refs[i], m_Buffers[i] + done, piece) != piece) {
+                m_Outcome = Outcome{true, i, errno};
+                return;
+            }
+            done += piece;
         }
     }
 }
@@ -171,12 +246,15 @@ void COutputWriter::WriteBatch() {
 // is kept with this thread's errno. Slot -1 stands for the folder.
 void COutputWriter::SyncBatch() {
     for (int i = 0; i < m_Slots; i += m_Stride) {
+        if (m_Abandoned) {
+            return; // nothing is synced that is about to be deleted
+        }
         if (m_FileHandler.Sync(m_Refs[i]) == 0) {
             m_Outcome = Outcome{true, i, errno};
             return;
         }
     }
-    if (m_FileHandler.SyncFolder(m_SyncFolderOf) == 0) {
+    if (!m_Abandoned && m_FileHandler.SyncFolder(m_SyncFolderOf) == 0) {
         m_Outcome = Outcome{true, kFolderSlot, errno};
     }
 }

@@ -2,6 +2,7 @@
 
 #include "TzFileHandler.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -17,13 +18,16 @@ uint8_t* AllocateBlock(size_t bytes);
 
 // Writes full output buffers on a thread of its own, so that de-interleaving goes on into a
 // second set of buffers meanwhile. Holds that second set and one batch at most: handing over a
-// batch waits for the one before. Both sets are made here, each one block (see AllocateBlock).
-// Everything is fixed-size; when no thread can be started, a batch is written at once by the
-// caller.
+// batch waits for the one before (WaitFor tells, without holding the caller long, when it is
+// done). Both sets are made here, each one block (see AllocateBlock). Everything is fixed-size;
+// when no thread can be started, a batch is written at once by the caller.
 class COutputWriter {
 public:
     static constexpr int kMaxSlots = 64;
     static constexpr int kFolderSlot = -1; // the Outcome of a failing folder sync
+    // A buffer is written in pieces of this size, so that an abandoned batch stops soon: a
+    // tenth of a second's work on a stick that writes 5 MB/s.
+    static constexpr uint32_t kWritePieceBytes = 512 * 1024;
 
     // How the last batch ended. Slot and Errno tell the first output whose write fell short.
     struct Outcome {
@@ -56,6 +60,11 @@ public:
     bool WaitFor(int milliseconds, Outcome& outcome);
     // Waits, then frees both sets, wherever Hand has put their buffers.
     void Release();
+    // For outputs about to be deleted: the batch in hand stops at its next piece (a sync at its
+    // next file) and nothing of it is reported. Never waits: `refs` (kMaxSlots of them) are
+    // closed by the thread once it lets go of its batch, and zeroed here. The sets are freed
+    // now, or by the next Prepare or Release.
+    void Abandon(uint32_t* refs);
 
 private:
     static void* ThreadMain(void* self);
@@ -65,6 +74,8 @@ private:
     void SyncBatch();
     void StartBatch(std::unique_lock<std::mutex>& lock);
     void WaitIdle(std::unique_lock<std::mutex>& lock);
+    void CloseLeftRefs(std::unique_lock<std::mutex>& lock);
+    void FreeSets();
 
     CTzFileHandler m_FileHandler;
     uint8_t* m_Sets[2] = {};
@@ -76,6 +87,8 @@ private:
     bool m_SyncBatch = false;       // the batch in hand syncs rather than writes
     char m_SyncFolderOf[1000] = {}; // a path in the folder to sync, as long as any path
     Outcome m_Outcome;
+    uint32_t m_CloseRefs[kMaxSlots] = {}; // abandoned: closed by the thread after its batch
+    std::atomic<bool> m_Abandoned{false};
 
     std::mutex m_Lock;
     std::condition_variable m_Changed;

@@ -272,24 +272,7 @@ void CMorvexWorker::GetErrorString(int code, char* text) const {
 }
 
 void CMorvexWorker::DoClear() {
-    // The writer may still be writing to the outputs about to be closed and deleted.
-    m_Writer.Release();
-    m_OutputsSyncing = false;
-    // Every slot is visited, not only those of the current task's channels: whatever a slot
-    // holds is released even if the task record changed under a run.
-    for (int i = 0; i < kMaxChannels; ++i) {
-        if (m_SendFileRefs[i] != 0) {
-            // Only our own file is deleted: a name that now names another file (or none) is
-            // left as it is.
-            const bool ours = m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) != 0;
-            m_FileHandler.Close(m_SendFileRefs[i]);
-            if (ours && m_FileHandler.Delete(m_DestFileNames[i]) == 0 && errno != ENOENT) {
-                m_DestLeftOver[i] = true;
-            }
-            m_SendFileRefs[i] = 0;
-        }
-        m_pDestinationBuffers[i] = nullptr; // the writer's, freed above
-    }
+    DiscardOutputs();
     std::free(m_pSourceBuffer);
     m_pSourceBuffer = nullptr;
     if (m_SourceFileRef != 0) {

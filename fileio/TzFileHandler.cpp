@@ -87,14 +87,18 @@ int OpenRegularFile(const char* path, int flags) {
     return fd;
 }
 
-// Starts writeback of the windows that the bytes just written, ending at `end`, have completed.
+// Starts writeback of every window that the bytes just written, ending at `end`, have completed:
+// a large write may complete several, and each left out would wait for the final Sync.
 // Only a hint: the data is made durable by Sync, so its answer does not matter.
 void StartWriteback(int fd, off_t end, uint32_t written) {
-    const off_t windowEnd = end / kWritebackWindow * kWritebackWindow;
-    if (windowEnd <= end - static_cast<off_t>(written) || windowEnd == 0) {
+    const off_t lastWindowEnd = end / kWritebackWindow * kWritebackWindow;
+    const off_t firstWindowStart =
+        (end - static_cast<off_t>(written)) / kWritebackWindow * kWritebackWindow;
+    if (lastWindowEnd <= firstWindowStart) {
         return;
     }
-    ::sync_file_range(fd, windowEnd - kWritebackWindow, kWritebackWindow, SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(fd, firstWindowStart, lastWindowEnd - firstWindowStart,
+                      SYNC_FILE_RANGE_WRITE);
 }
 
 } // namespace

@@ -6,10 +6,18 @@
 #include "TempDir.h"
 
 #include <functional>
+#include <memory>
 
 using namespace harness;
 using namespace morvex;
 namespace fs = std::filesystem;
+
+// From the fault shim linked into this suite.
+extern "C" int MorvexFaultHeldCalls();
+extern "C" long long MorvexFaultGatedBytes();
+extern "C" int MorvexFaultGatedSyncs();
+extern "C" int MorvexFaultGatedCloses();
+extern "C" int MorvexFaultTakeWriteback(long long* offsets, long long* bytes, int most);
 
 namespace {
 
@@ -219,3 +227,126 @@ TEST(Faults, StopInEveryState) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr long long kWritebackWindow = 2 << 20;
+
+// The writeback windows that the ranges asked for since the last call cover whole.
+std::vector<long long> WindowsWrittenBack() {
+    long long offsets[64], bytes[64];
+    const int count = MorvexFaultTakeWriteback(offsets, bytes, 64);
+    std::vector<long long> windows;
+    for (int i = 0; i < count; ++i) {
+        for (long long w = (offsets[i] + kWritebackWindow - 1) / kWritebackWindow;
+             (w + 1) * kWritebackWindow <= offsets[i] + bytes[i]; ++w) {
+            windows.push_back(w);
+        }
+    }
+    std::sort(windows.begin(), windows.end());
+    return windows;
+}
+
+} // namespace
+
+// Writeback starts for every 2 MiB window that a write completes, also one it began in an earlier
+// write, so that little is left for the final sync; a window not yet complete waits.
+TEST(Faults, WritebackStartsForEveryWindowAWriteCompletes) {
+    TempDir dir;
+    CTzFileHandler files;
+    const uint32_t ref = files.Create(dir.File("out").c_str());
+    ASSERT_NE(ref, 0U);
+    const std::vector<uint8_t> bytes(7 << 20, 0x3c);
+    MorvexFaultTakeWriteback(nullptr, nullptr, 0);
+    // Each write's length, and the windows it completes.
+    const std::pair<uint32_t, std::vector<long long>> writes[] = {{(5 << 20) + 100, {0, 1}},
+                                                                  {100, {}},
+                                                                  {(3 << 20) - 100, {2, 3}},
+                                                                  {(2 << 20) - 101, {}},
+                                                                  {1, {4}}};
+    for (const auto& [length, windows] : writes) {
+        SCOPED_TRACE(length);
+        ASSERT_EQ(files.Write(ref, bytes.data(), length), length);
+        EXPECT_EQ(WindowsWrittenBack(), windows);
+    }
+    files.Close(ref);
+}
+
+// A device that stops taking data holds only the writer's thread: every step returns while a
+// write or sync is held (no step waits for it), and the run goes on to exact outputs once the
+// device takes data again. A stop while one is held deletes the outputs at once, and the writer
+// drops the rest of its batch: no more data into files that are gone, no sync of them.
+TEST(Faults, HeldDeviceNeverHoldsAStep) {
+    constexpr int kStepsWhileHeld = 5;
+    constexpr const char* kWrites = "MORVEX_FAULT_WRITE_HOLD";
+    constexpr const char* kSyncs = "MORVEX_FAULT_SYNC_HOLD";
+    constexpr const char* kCloses = "MORVEX_FAULT_CLOSE_HOLD";
+    TempDir in;
+    // 12 MB: several sets of output buffers; 400 kB: one, handed over only by the finishing step.
+    const Take big = WriteTake(in.Path(), 1, 2, 16, 3000000);
+    const Take small = WriteTake(in.Path(), 2, 2, 16, 100000);
+    // What is held, and the step's answer while it is; 0: the run is stopped then.
+    const std::tuple<const char*, const Take*, const char*, int> cases[] = {
+        {"writes while converting", &big, kWrites, kConvConvert},
+        {"writes while finishing", &small, kWrites, kConvFinishTask},
+        {"syncs", &small, kSyncs, kConvFinishTask},
+        {"writes, stopped", &big, kWrites, 0},
+        {"syncs, stopped", &small, kSyncs, 0},
+        {"closes, stopped", &big, kCloses, 0},
+    };
+    for (const auto& [name, take, held, heldAnswer] : cases) {
+        SCOPED_TRACE(name);
+        TempDir out;
+        const std::string gate = out.File(".gate");
+        testtake::WriteFile(gate, {});
+        const ScopedEnv env({{held, gate}});
+        auto worker = std::make_unique<CMorvexWorker>();
+        AddTask(*worker, 0, take->Paths[0], out.File("t"), kTypeMono, kFormatWav);
+        worker->StartConversion(1);
+        int answer = kConvStartTask;
+        // Closes are held only once the outputs are: from the stop on.
+        const bool closes = held == kCloses;
+        for (int i = 0; i < 100000 && MorvexFaultHeldCalls() == 0 && answer != kConvRunOver &&
+                        !(closes && answer == kConvConvert);
+             ++i) {
+            answer = worker->ConversionStep();
+        }
+        ASSERT_TRUE(closes || MorvexFaultHeldCalls() > 0) << "nothing reached the device";
+        if (heldAnswer == 0) {
+            const int closesBefore = MorvexFaultGatedCloses();
+            worker->StopConversion();
+            // The writer's thread closes the outputs after the stop: a held close shows while
+            // both are still to finish. Had the stop closed them itself, both are done.
+            while (closes && MorvexFaultHeldCalls() == 0 &&
+                   MorvexFaultGatedCloses() - closesBefore < 2) {
+                ::usleep(1000);
+            }
+            EXPECT_GT(MorvexFaultHeldCalls(), 0) << "the stop waited for the device";
+            EXPECT_EQ(ListDir(out.Path()), std::vector<std::string>{".gate"});
+            const long long bytesAtStop = MorvexFaultGatedBytes();
+            const int syncsAtStop = MorvexFaultGatedSyncs();
+            fs::remove(gate);
+            worker.reset(); // waits for the writer's thread to end
+            // Only the piece or sync that was held went on to the device.
+            EXPECT_LE(MorvexFaultGatedBytes() - bytesAtStop,
+                      static_cast<long long>(COutputWriter::kWritePieceBytes));
+            EXPECT_EQ(MorvexFaultGatedSyncs(), syncsAtStop);
+            EXPECT_TRUE(ListDir(out.Path()).empty());
+            continue;
+        }
+        for (int i = 0; i < kStepsWhileHeld; ++i) {
+            EXPECT_EQ(worker->ConversionStep(), heldAnswer);
+            EXPECT_TRUE(worker->WriterBehind());
+            EXPECT_GT(MorvexFaultHeldCalls(), 0) << "step " << i << " waited for the writer";
+        }
+        fs::remove(gate);
+        for (int i = 0; i < 100000 && answer != kConvRunOver; ++i) {
+            answer = worker->ConversionStep();
+        }
+        EXPECT_EQ(worker->GetEntryState(0), kStateDone);
+        for (int channel = 0; channel < 2; ++channel) {
+            EXPECT_TRUE(Holds(out.File(OutputName("t", channel, false)), *take, channel, 1,
+                              take->Frames()));
+        }
+    }
+}
