@@ -19,12 +19,26 @@ bool CafIsLarge(const HeaderValues&) {
 }
 
 constexpr OutputFormatInfo kWav{
-    "wav",      "wav", WavHeaderBytes, BuildWavHeader, BuildProvisionalWavHeader,
-    WavIsLarge, false, kMetadataNone};
-// CAF has no unsigned integer samples.
+    .Extension = "wav",
+    .Name = "wav",
+    .HeaderBytes = WavHeaderBytes,
+    .BuildHeader = BuildWavHeader,
+    .BuildProvisionalHeader = BuildProvisionalWavHeader,
+    .IsLarge = WavIsLarge,
+    .SignedBytes = false,
+    .Metadata = kMetadataNone,
+};
+
 constexpr OutputFormatInfo kCaf{
-    "caf",      "caf", CafHeaderBytes, BuildCafHeader, BuildProvisionalCafHeader,
-    CafIsLarge, true,  kMetadataNone};
+    .Extension = "caf",
+    .Name = "caf",
+    .HeaderBytes = CafHeaderBytes,
+    .BuildHeader = BuildCafHeader,
+    .BuildProvisionalHeader = BuildProvisionalCafHeader,
+    .IsLarge = CafIsLarge,
+    .SignedBytes = true, // CAF has no unsigned integer samples
+    .Metadata = kMetadataNone,
+};
 
 } // namespace
 
