@@ -5,7 +5,6 @@
 #include "TzFileHandler.h"
 
 #include <cstdint>
-#include <memory>
 
 namespace morvex {
 class COutputWriter;
@@ -217,7 +216,8 @@ private:
 
     // Flushed buffers are written on a thread of their own while the next ones fill.
     bool CollectWrites();
-    std::unique_ptr<morvex::COutputWriter> m_Writer;
+    // Owned. Known here by name only, so that the front ends need not see its thread.
+    morvex::COutputWriter* const m_Writer;
     bool m_OutputsSyncing = false; // a finishing task's outputs are being synced by the writer
     bool m_WriterBehind = false;   // the last step waited for the writer in vain
 };

@@ -61,12 +61,13 @@ CMorvexWorker::CMorvexWorker()
       m_SourceChannels(0), m_DestDataPoint(0), m_ChannelPoint(0), m_SampleOffset(0),
       m_DestTotalBytes(0),
       m_SourceBytesLeft(0), m_SourcePath{}, m_AddFailureDetail{}, m_DestLeftOver{},
-      m_Writer(std::make_unique<COutputWriter>()) {
+      m_Writer(new COutputWriter) {
     std::memset(m_Entries, 0, sizeof m_Entries);
 }
 
 CMorvexWorker::~CMorvexWorker() {
     DoClear();
+    delete m_Writer; // ends its thread
 }
 
 const char* CMorvexWorker::GetDisplayName(int index) const {
