@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "MorvexWorker.h"
+#include "OutputFormat.h"
 
 #include <CLI/CLI.hpp>
 
@@ -69,8 +70,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
     std::vector<std::string> paths;
     const std::map<std::string, int> types{
         {"mono", morvex::kTypeMono}, {"pairs", morvex::kTypePairs}, {"all", morvex::kTypeAll}};
-    const std::map<std::string, int> formats{{"wav", morvex::kFormatWav},
-                                             {"caf", morvex::kFormatCaf}};
+    std::map<std::string, int> formats;
+    for (const morvex::OutputFormat format : morvex::kOutputFormats) {
+        formats[morvex::Describe(format).Name] = morvex::FormatValue(format);
+    }
     std::string typeName = "mono";
     std::string formatName = "wav";
     std::string endText;

@@ -1,6 +1,7 @@
 #include "TaskPlan.h"
 
 #include "MorvexWorker.h"
+#include "OutputFormat.h"
 #include "TakeName.h"
 
 #include <algorithm>
@@ -15,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kWavExtension = ".wav";
-constexpr const char* kCafExtension = ".caf";
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -55,9 +55,12 @@ std::string ResolveBase(const std::string& startFile, const std::string& outputB
     if (folder) {
         base = (fs::path(base) / fs::path(startFile).stem()).string();
     }
+    // A take's own ".wav" goes, and the output format's extension where it is another.
     CutExtension(base, kWavExtension);
-    if (format == morvex::kFormatCaf) {
-        CutExtension(base, kCafExtension);
+    morvex::OutputFormat known;
+    if (morvex::ToOutputFormat(format, known) &&
+        std::string(".") + morvex::Describe(known).Extension != kWavExtension) {
+        CutExtension(base, std::string(".") + morvex::Describe(known).Extension);
     }
     return base;
 }

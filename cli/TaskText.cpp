@@ -1,6 +1,7 @@
 #include "TaskText.h"
 
 #include "MorvexWorker.h"
+#include "OutputPlan.h"
 
 #include <filesystem>
 #include <strings.h>
@@ -24,17 +25,6 @@ bool IsSchemeTake(const SplitEntryInfo& entry) {
 // The number a file of the take has in its name.
 int FileNumber(const SplitEntryInfo& entry, int fileIndex) {
     return entry.StartSubNumb + fileIndex;
-}
-
-int ChannelsPerOutput(const SplitEntryInfo& entry) {
-    switch (entry.Type) {
-    case morvex::kTypePairs:
-        return 2;
-    case morvex::kTypeAll:
-        return entry.ChannelNumb;
-    default:
-        return 1;
-    }
 }
 
 } // namespace
@@ -80,17 +70,17 @@ const char* TypeName(int type) {
     }
 }
 
-const char* FormatName(int format) {
-    return format == morvex::kFormatCaf ? "caf" : "wav";
+const char* FormatName(int value) {
+    morvex::OutputFormat format = morvex::OutputFormat::Wav;
+    morvex::ToOutputFormat(value, format);
+    return morvex::Describe(format).Name;
 }
 
 std::vector<std::string> OutputFileNames(const CMorvexWorker& worker, int index) {
-    const SplitEntryInfo& entry = worker.Entry(index);
-    const int perFile = ChannelsPerOutput(entry);
+    const morvex::OutputPlan plan = morvex::PlanOutputs(worker.Entry(index));
     std::vector<std::string> names;
-    for (int first = 0; perFile > 0 && first < entry.ChannelNumb; first += perFile) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, "_%02d.%s", first + 1, FormatName(entry.Format));
+    char suffix[morvex::kOutputSuffixBytes];
+    for (int n = 0; plan.OutputSuffix(n, suffix); ++n) {
         names.push_back(worker.GetDestinationBaseFile(index) + std::string(suffix));
     }
     return names;
@@ -111,7 +101,7 @@ std::vector<std::string> TakeFiles(const CMorvexWorker& worker, int index, bool 
 uint64_t FramesToConvert(const SplitEntryInfo& entry) {
     const uint64_t frameBytes = entry.FmtSubchunk.wBlockAlign != 0
                                     ? entry.FmtSubchunk.wBlockAlign
-                                    : uint64_t{entry.ChannelNumb} * ((entry.WordLength + 7U) / 8U);
+                                    : morvex::PlanOutputs(entry).FrameBytes;
     return frameBytes == 0 ? 0 : static_cast<uint64_t>(entry.BytesTotal) / frameBytes;
 }
 
@@ -191,7 +181,7 @@ JsonTask DescribeTask(const CMorvexWorker& worker, int index, int number,
                              entry.WordLength, entry.SampleRate};
     task.Frames = FramesToConvert(entry);
     task.Type = TypeName(entry.Type);
-    task.OutputFormat = FormatName(entry.Format);
+    task.OutputFormat = morvex::Describe(morvex::PlanOutputs(entry).Format).Name;
     task.Outputs = OutputFileNames(worker, index);
     task.State = state;
     task.Warning = TakeWarning(worker, index);

@@ -3,7 +3,10 @@
 #include "Deinterleave.h"
 #include "MorvexWorker.h"
 #include "NoteText.h"
+#include "OutputFormat.h"
 #include "OutputHeaders.h"
+#include "OutputPlan.h"
+#include "OutputWriter.h"
 #include "SampleFormat.h"
 
 #include <algorithm>
@@ -23,9 +26,6 @@ constexpr int kDestBufferGranule = 512;
 // Output buffers share the source block's size between them, down to this each: a take of many
 // channels keeps both sets of buffers near the source block's size (memory stays under 24 MiB).
 constexpr int kMinDestBufferBytes = 65536;
-constexpr int kChannelsPerPair = 2;
-// "_NN.wav" / "_NN.caf": two digits cover every channel number up to 64.
-constexpr size_t kOutputSuffixLength = 7;
 constexpr uint8_t kSignBit = 0x80;
 // How long a step waits for the writer's thread before it answers and is called again with the
 // work where it stopped: the caller's loop is never held longer, and one that calls at once does
@@ -33,32 +33,9 @@ constexpr uint8_t kSignBit = 0x80;
 // then, and the caller sees the steps it always saw.
 constexpr int kWriterWaitMs = 10;
 
-const char* OutputExtension(int format) {
-    return format == kFormatCaf ? "caf" : "wav";
-}
-
-bool IsKnownFormat(int format) {
-    return format == kFormatWav || format == kFormatCaf;
-}
-
-int ChannelsPerDestFile(const SplitEntryInfo& entry) {
-    switch (entry.Type) {
-    case kTypePairs:
-        return kChannelsPerPair;
-    case kTypeAll:
-        return entry.ChannelNumb;
-    default:
-        return 1;
-    }
-}
-
 int DestBufferBytes(int channels, int channelsPerFile) {
     const int bytes = static_cast<int>(kSourceBufferBytes) / channels * channelsPerFile;
     return std::max(bytes / kDestBufferGranule * kDestBufferGranule, kMinDestBufferBytes);
-}
-
-bool CannotPairChannels(const SplitEntryInfo& entry) {
-    return entry.Type == kTypePairs && entry.ChannelNumb % 2 != 0;
 }
 
 } // namespace
@@ -126,16 +103,10 @@ int CMorvexWorker::FailTaskOnSystemError(int code, const char* path) {
     return FailTask(code);
 }
 
-int CMorvexWorker::OutputHeaderBytes() const {
-    return HeaderBytesFor(m_Entries[m_CurrentEntry].Format, OutputHeaderValues(0));
-}
-
 // What every output's header says: the take's samples, kept exactly, integer or float.
 HeaderValues CMorvexWorker::OutputHeaderValues(uint64_t dataBytes) const {
-    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
-    const SampleFormat samples = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension);
-    HeaderValues values{dataBytes, m_ChannelsPerDestFile, m_BytesPerSample, entry.SampleRate};
-    values.Float = samples.Float;
+    HeaderValues values = m_Plan.Header;
+    values.DataBytes = dataBytes;
     return values;
 }
 int CMorvexWorker::StepNextTask() {
@@ -153,9 +124,9 @@ int CMorvexWorker::StepStartTask() {
     entry.FailureDetail[0] = '\0';
     // Refused before anything is opened or created: no destination, unpairable channels, an
     // unknown format, or a base path that leaves no room for the output suffix.
-    if (entry.DestinationBaseFilePath[0] == '\0' || CannotPairChannels(entry) ||
-        !IsKnownFormat(entry.Format) ||
-        std::strlen(entry.DestinationBaseFilePath) + kOutputSuffixLength >= kMaxPathBytes) {
+    const OutputPlan asSet = PlanOutputs(entry);
+    if (entry.DestinationBaseFilePath[0] == '\0' || asSet.CannotPair || !asSet.KnownFormat ||
+        !asSet.NamesFit(entry.DestinationBaseFilePath)) {
         entry.ErrorState = kErrorOutputCreate;
         m_ConversionState = kConvNextTask;
         return m_ConversionState;
@@ -172,22 +143,21 @@ int CMorvexWorker::StepStartTask() {
     if (code != kErrorNone) {
         return FailTask(code);
     }
-    if (CannotPairChannels(entry)) {
-        return FailTask(kErrorOutputCreate); // the start file changed since it was added
+    m_Plan = PlanOutputs(entry); // as the start file is now: it may have changed since it was added
+    if (m_Plan.CannotPair) {
+        return FailTask(kErrorOutputCreate);
     }
-    m_ChannelsPerDestFile = ChannelsPerDestFile(entry);
-    m_DestBuffSize = DestBufferBytes(entry.ChannelNumb, m_ChannelsPerDestFile);
+    m_DestBuffSize = DestBufferBytes(entry.ChannelNumb, m_Plan.ChannelsPerOutput);
     if (!CreateOutputs()) {
         return FailTask(kErrorOutputCreate);
     }
-    if (!m_Writer.Prepare(entry.ChannelNumb, m_ChannelsPerDestFile, m_DestBuffSize,
-                          m_pDestinationBuffers)) {
+    if (!m_Writer->Prepare(entry.ChannelNumb, m_Plan.ChannelsPerOutput, m_DestBuffSize,
+                           m_pDestinationBuffers)) {
         return FailTask(kErrorNoMemory);
     }
     m_ChannelPoint = 0;
     m_SampleOffset = 0;
     m_SourceChannels = entry.ChannelNumb;
-    m_BytesPerSample = (entry.WordLength + 7) / 8; // the container: 12 bits take 2 bytes
     m_DestTotalBytes = 0;
     m_CurrentSourceSubFile = 0;
     PrepareHeaderSpace();
@@ -200,18 +170,16 @@ bool CMorvexWorker::CreateOutputs() {
     const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     std::fill(std::begin(m_DestLeftOver), std::end(m_DestLeftOver), false);
     bool allCreated = true;
-    for (int i = 0; i < entry.ChannelNumb; i += m_ChannelsPerDestFile) {
+    for (int n = 0; n < m_Plan.OutputCount; ++n) {
+        const int i = m_Plan.FirstChannel(n); // outputs take the slot of their first channel
         // Composed in a local buffer: g++ -O2 with the sanitizers takes the base path and the
         // destination, both members of this worker, for overlapping (-Wrestrict).
         char name[kMaxPathBytes];
-        const int length =
-            std::snprintf(name, sizeof name, "%s_%02i.%s", entry.DestinationBaseFilePath, i + 1,
-                          OutputExtension(entry.Format));
-        if (length < 0 || length >= kMaxPathBytes) {
+        if (!m_Plan.OutputName(entry.DestinationBaseFilePath, n, name)) {
             allCreated = false; // never reached: the base path's room was checked at the start
             continue;
         }
-        std::memcpy(m_DestFileNames[i], name, static_cast<size_t>(length) + 1);
+        std::memcpy(m_DestFileNames[i], name, std::strlen(name) + 1);
         m_SendFileRefs[i] = m_FileHandler.Create(m_DestFileNames[i]);
         if (m_SendFileRefs[i] == 0 && allCreated) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
@@ -227,25 +195,19 @@ bool CMorvexWorker::CreateOutputs() {
 // header whose sizes say "unknown", so an output left by a killed run is read as the audio it
 // holds; the final header replaces it once the size is known.
 void CMorvexWorker::PrepareHeaderSpace() {
-    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
-    m_DestDataPoint = OutputHeaderBytes();
+    m_DestDataPoint = m_Plan.HeaderBytes;
     const HeaderValues values = OutputHeaderValues(0);
     uint8_t header[kMaxHeaderBytes];
-    if (entry.Format == kFormatCaf) {
-        BuildProvisionalCafHeader(values, header);
-    } else {
-        BuildProvisionalWavHeader(values, header);
-    }
-    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+    Describe(m_Plan.Format).BuildProvisionalHeader(values, header);
+    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
         std::memcpy(m_pDestinationBuffers[i], header, static_cast<size_t>(m_DestDataPoint));
     }
 }
 
-// CAF has no unsigned integer samples: 8-bit WAV samples (unsigned) become signed by flipping
-// their top bit. Done on the source block, once, before it is de-interleaved.
+// 8-bit WAV samples (unsigned) become signed, where the output wants them so, by flipping their
+// top bit. Done on the source block, once, before it is de-interleaved.
 void CMorvexWorker::PrepareSourceBlock() {
-    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
-    if (entry.Format != kFormatCaf || m_BytesPerSample != 1) {
+    if (!Describe(m_Plan.Format).SignedBytes || m_Plan.BytesPerSample != 1) {
         return;
     }
     for (uint32_t i = m_SourceDataPoint; i < m_SourceDataCount; ++i) {
@@ -260,7 +222,7 @@ bool CMorvexWorker::FlushOutputs() {
     if (!CollectWrites()) {
         return false;
     }
-    m_Writer.Hand(m_SendFileRefs, m_pDestinationBuffers, static_cast<uint32_t>(m_DestDataPoint));
+    m_Writer->Hand(m_SendFileRefs, m_pDestinationBuffers, static_cast<uint32_t>(m_DestDataPoint));
     return true;
 }
 
@@ -269,7 +231,7 @@ bool CMorvexWorker::FlushOutputs() {
 // with the output's name and the reason the writer's thread was given.
 bool CMorvexWorker::CollectWrites() {
     COutputWriter::Outcome outcome;
-    if (!m_Writer.WaitFor(kWriterWaitMs, outcome)) {
+    if (!m_Writer->WaitFor(kWriterWaitMs, outcome)) {
         m_WriterBehind = true;
         return false;
     }
@@ -282,8 +244,9 @@ bool CMorvexWorker::CollectWrites() {
 }
 
 void CMorvexWorker::Deinterleave() {
-    const DeinterleaveLayout layout{m_SourceChannels, m_BytesPerSample, m_ChannelsPerDestFile,
-                                    m_DestBuffSize, m_pDestinationBuffers};
+    const DeinterleaveLayout layout{m_SourceChannels, m_Plan.BytesPerSample,
+                                    m_Plan.ChannelsPerOutput, m_DestBuffSize,
+                                    m_pDestinationBuffers};
     DeinterleaveCursor cursor{m_SourceDataPoint, m_ChannelPoint, m_SampleOffset, m_DestDataPoint,
                               m_DestTotalBytes};
     const auto flush = [](void* context, int fillBytes) {
@@ -404,18 +367,13 @@ int CMorvexWorker::StepConvert() {
 }
 
 bool CMorvexWorker::WriteFinalHeaders() {
-    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     const uint64_t dataBytes =
-        m_DestTotalBytes / static_cast<uint64_t>(m_SourceChannels) * m_ChannelsPerDestFile;
+        m_DestTotalBytes / static_cast<uint64_t>(m_SourceChannels) * m_Plan.ChannelsPerOutput;
     const HeaderValues values = OutputHeaderValues(dataBytes);
     uint8_t header[kMaxHeaderBytes];
-    if (entry.Format == kFormatCaf) {
-        BuildCafHeader(values, header);
-    } else {
-        BuildWavHeader(values, header);
-    }
-    const auto headerBytes = static_cast<uint32_t>(OutputHeaderBytes());
-    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+    Describe(m_Plan.Format).BuildHeader(values, header);
+    const auto headerBytes = static_cast<uint32_t>(m_Plan.HeaderBytes);
+    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
         if (m_FileHandler.Seek(m_SendFileRefs[i], 0) == 0 ||
             m_FileHandler.Write(m_SendFileRefs[i], header, headerBytes) != headerBytes) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
@@ -433,7 +391,7 @@ bool CMorvexWorker::WriteFinalHeaders() {
 bool CMorvexWorker::SyncOutputs(bool& failed) {
     failed = false;
     COutputWriter::Outcome outcome;
-    if (!m_Writer.WaitFor(kWriterWaitMs, outcome)) {
+    if (!m_Writer->WaitFor(kWriterWaitMs, outcome)) {
         m_WriterBehind = true;
         return false;
     }
@@ -450,7 +408,7 @@ bool CMorvexWorker::SyncOutputs(bool& failed) {
 }
 
 bool CMorvexWorker::OutputsInPlace() {
-    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
         if (m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) == 0) {
             RecordDetail(m_DestFileNames[i], "the file written is no longer there");
             return false;
@@ -478,11 +436,11 @@ bool CMorvexWorker::CompleteOutputs() {
         FailTask(kErrorOutputWrite);
         return false;
     }
-    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
         m_FileHandler.CopyModificationTime(m_SendFileRefs[i],
                                            m_Entries[m_CurrentEntry].SourceFilePath);
     }
-    m_Writer.HandSync(m_SendFileRefs, m_DestFileNames[0]); // all outputs share one folder
+    m_Writer->HandSync(m_SendFileRefs, m_DestFileNames[0]); // all outputs share one folder
     m_OutputsSyncing = true;
     return true;
 }
@@ -501,7 +459,7 @@ int CMorvexWorker::StepFinishTask() {
         return FailTask(kErrorOutputWrite);
     }
     bool allClosed = true;
-    for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
         if (m_FileHandler.Close(m_SendFileRefs[i]) == 0 && allClosed) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
             allClosed = false;
@@ -509,9 +467,9 @@ int CMorvexWorker::StepFinishTask() {
         m_SendFileRefs[i] = 0;
         m_pDestinationBuffers[i] = nullptr; // the writer's: freed by its Release
     }
-    m_Writer.Release();
+    m_Writer->Release();
     if (!allClosed) {
-        for (int i = 0; i < m_SourceChannels; i += m_ChannelsPerDestFile) {
+        for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
             m_FileHandler.Delete(m_DestFileNames[i]);
         }
         return FailTask(kErrorOutputWrite);
@@ -542,5 +500,5 @@ void CMorvexWorker::DiscardOutputs() {
         }
         m_pDestinationBuffers[i] = nullptr; // the writer's, freed by it
     }
-    m_Writer.Abandon(m_SendFileRefs);
+    m_Writer->Abandon(m_SendFileRefs);
 }

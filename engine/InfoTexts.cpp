@@ -1,6 +1,6 @@
 // The four one-line texts that describe a task: audio format, playing time, sizes and state.
 #include "MorvexWorker.h"
-#include "OutputHeaders.h"
+#include "OutputPlan.h"
 #include "SampleFormat.h"
 
 #include <climits>
@@ -33,7 +33,7 @@ void FormatText(const SplitEntryInfo& entry, char* out) {
 
 void TimeText(const SplitEntryInfo& entry, char* out) {
     // The byte rate of the sample containers (12 bits take 2 bytes), in 64 bits so no rate wraps.
-    const uint64_t bytesPerSample = (entry.WordLength + 7U) / 8U;
+    const auto bytesPerSample = static_cast<uint64_t>(PlanOutputs(entry).BytesPerSample);
     const uint64_t rate =
         entry.ChannelNumb * (kBitsPerByte * bytesPerSample) * entry.SampleRate / kBitsPerByte;
     const double seconds =
@@ -47,34 +47,13 @@ void TimeText(const SplitEntryInfo& entry, char* out) {
                   (n / kSecondsPerMinute) % kSecondsPerMinute, n % kSecondsPerMinute);
 }
 
-// Decided as the conversion decides it: by the sample bytes of one output's whole frames and the
-// size of its header (float samples have a longer one).
-bool OutputsAreRf64(const SplitEntryInfo& entry) {
-    const uint64_t bytesPerSample = (entry.WordLength + 7U) / 8U;
-    const uint64_t frameBytes = entry.ChannelNumb * bytesPerSample;
-    if (entry.Format != kFormatWav || frameBytes == 0 || entry.BytesTotal <= 0) {
-        return false;
-    }
-    const int channelsPerFile = entry.Type == kTypeMono    ? 1
-                                : entry.Type == kTypePairs ? 2
-                                                           : static_cast<int>(entry.ChannelNumb);
-    HeaderValues values{static_cast<uint64_t>(entry.BytesTotal) / frameBytes * bytesPerSample *
-                            static_cast<uint64_t>(channelsPerFile),
-                        channelsPerFile, static_cast<int>(bytesPerSample), entry.SampleRate};
-    values.Float = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension).Float;
-    return NeedsRf64(values.DataBytes, HeaderBytesFor(kFormatWav, values));
-}
-
 void SizesText(const SplitEntryInfo& entry, char* out) {
     const double total = ToGB(static_cast<double>(entry.BytesTotal));
-    double perFile = total;
-    if (entry.Type == kTypeMono || entry.Type == kTypePairs) {
-        const double files = entry.Type == kTypeMono ? entry.ChannelNumb : entry.ChannelNumb * 0.5;
-        perFile = files > 0.0 ? total / files : 0.0;
-    }
+    const OutputPlan plan = PlanOutputs(entry);
+    const double perFile = plan.SizeDivisor > 0.0 ? total / plan.SizeDivisor : 0.0;
     std::snprintf(out, kInfoTextBytes,
-                  OutputsAreRf64(entry) ? "%2.2f GB per file (RF64), %2.2f GB total"
-                                        : "%2.2f GB per file, %2.2f GB total",
+                  plan.Rf64 ? "%2.2f GB per file (RF64), %2.2f GB total"
+                            : "%2.2f GB per file, %2.2f GB total",
                   perFile, total);
 }
 

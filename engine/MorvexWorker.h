@@ -1,76 +1,13 @@
 #pragma once
 
-#include "OutputHeaders.h"
-#include "OutputWriter.h"
+#include "MorvexLimits.h"
+#include "OutputPlan.h"
 #include "TzFileHandler.h"
 
 #include <cstdint>
 
 namespace morvex {
-
-inline constexpr int kMaxEntries = 30;
-inline constexpr int kMaxPathBytes = 1000; // terminator included
-inline constexpr int kMaxChannels = 64;
-inline constexpr int kMaxTakeFiles = 100;
-inline constexpr int kInfoTextBytes = 200;
-// Notes that name a file: its name (at most 255 bytes) and a reason.
-inline constexpr int kNoteTextBytes = 512;
-inline constexpr uint32_t kHeaderScanBytes = 10240;
-inline constexpr uint32_t kMinFileBytes = 45;
-inline constexpr uint32_t kSourceBufferBytes = 4194304;
-
-// Output types: channels per output file.
-inline constexpr int kTypeMono = 0;
-inline constexpr int kTypePairs = 1;
-inline constexpr int kTypeAll = 2;
-
-// Output formats.
-inline constexpr int kFormatWav = 0;
-inline constexpr int kFormatCaf = 1;
-
-// Task states as GetEntryState answers them.
-enum EntryState : int {
-    kStateReady = 0,
-    kStateNoDestination = 1,
-    kStateCannotPair = 2,
-    kStateConverting = 3,
-    kStateDone = 4,
-    kStateFailed = 5,
-};
-
-// Error codes; GetErrorString gives their messages.
-enum ErrorCode : int {
-    kErrorNone = 0,
-    kErrorInputRead = 1,
-    kErrorNoMemory = 2,
-    kErrorFollowerFormat = 3,
-    kErrorOutputWrite = 4,
-    kErrorOutputCreate = 5,
-    kErrorTableFull = 6,
-    kErrorOpenInput = 7,
-    kErrorInputTooSmall = 8,
-    kErrorIncompatibleWav = 9,
-    kErrorNameInUse = 10,
-};
-
-// Conversion states, the answers of ConversionStep.
-enum ConversionState : int {
-    kConvIdle = 0,
-    kConvStartTask = 1,
-    kConvConvert = 3,
-    kConvFinishTask = 4,
-    kConvNextTask = 5,
-    kConvRunOver = 6,
-};
-
-// Kinds of GetInfoStrings.
-enum InfoKind : int {
-    kInfoFormat = 0,
-    kInfoTime = 1,
-    kInfoSizes = 2,
-    kInfoState = 3,
-};
-
+class COutputWriter;
 } // namespace morvex
 
 // The first 16 bytes of a "fmt " chunk body, little-endian as in the file.
@@ -245,7 +182,6 @@ private:
     bool SyncOutputs(bool& failed);
     bool OutputsInPlace();
     void DiscardOutputs();
-    int OutputHeaderBytes() const;
     morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
 
@@ -255,7 +191,7 @@ private:
     int m_ConversionState;
     int m_CurrentEntry;
     int m_CurrentSourceSubFile;
-    int m_ChannelsPerDestFile;
+    morvex::OutputPlan m_Plan; // of the running task, as it was when the task started
     int m_DestBuffSize;
     uint32_t m_SourceFileRef;
     uint32_t m_SendFileRefs[morvex::kMaxChannels];
@@ -265,7 +201,6 @@ private:
     uint32_t m_SourceDataCount;
     uint32_t m_SourceDataPoint;
     int m_SourceChannels;
-    int m_BytesPerSample;
     int m_DestDataPoint;
     int m_ChannelPoint;
     int m_SampleOffset;
@@ -281,7 +216,8 @@ private:
 
     // Flushed buffers are written on a thread of their own while the next ones fill.
     bool CollectWrites();
-    morvex::COutputWriter m_Writer;
+    // Owned. Known here by name only, so that the front ends need not see its thread.
+    morvex::COutputWriter* const m_Writer;
     bool m_OutputsSyncing = false; // a finishing task's outputs are being synced by the writer
     bool m_WriterBehind = false;   // the last step waited for the writer in vain
 };

@@ -1,7 +1,6 @@
 #include "OutputHeaders.h"
 
 #include "ByteOrder.h"
-#include "MorvexWorker.h"
 
 #include <algorithm>
 #include <bit>
@@ -42,10 +41,6 @@ constexpr int kFmtBodyAt = 56;
 // other than integer PCM.
 uint32_t FmtChunkBytes(const HeaderValues& v) {
     return v.Float ? kFmtFloatChunkBytes : kFmtChunkBytes;
-}
-
-int WavHeaderBytes(const HeaderValues& v) {
-    return kFmtBodyAt + static_cast<int>(FmtChunkBytes(v)) + 8;
 }
 
 int DataSizeAt(const HeaderValues& v) {
@@ -101,6 +96,10 @@ void FillCaf(const HeaderValues& v, int64_t dataChunkSize, uint8_t* out) {
 
 } // namespace
 
+int WavHeaderBytes(const HeaderValues& v) {
+    return kFmtBodyAt + static_cast<int>(FmtChunkBytes(v)) + 8;
+}
+
 bool NeedsRf64(uint64_t dataBytes, int headerBytes) {
     return dataBytes >= kRf64FileBytes - static_cast<uint64_t>(headerBytes);
 }
@@ -135,21 +134,6 @@ void BuildProvisionalWavHeader(const HeaderValues& v, uint8_t* out) {
 
 void BuildProvisionalCafHeader(const HeaderValues& v, uint8_t* out) {
     FillCaf(v, kCafSizeToEndOfFile, out);
-}
-
-int HeaderBytesFor(int format, const HeaderValues& values) {
-    return format == kFormatWav ? WavHeaderBytes(values) : HeaderBytesForFormat(format);
-}
-
-int HeaderBytesForFormat(int format) {
-    switch (format) {
-    case kFormatWav:
-        return kWavHeaderBytes;
-    case kFormatCaf:
-        return kCafHeaderBytes;
-    default:
-        return 0;
-    }
 }
 
 } // namespace morvex

@@ -38,9 +38,7 @@ void BuildCafHeader(const HeaderValues& values, uint8_t* out);
 void BuildProvisionalWavHeader(const HeaderValues& values, uint8_t* out);
 void BuildProvisionalCafHeader(const HeaderValues& values, uint8_t* out);
 
-// Header size of an output format (WAV 80, CAF 68), 0 for an unknown format.
-int HeaderBytesForFormat(int format);
-// The same for outputs of these values (WAV 82 for float samples).
-int HeaderBytesFor(int format, const HeaderValues& values);
+// The size of the WAV header for outputs of these values (82 for float samples, else 80).
+int WavHeaderBytes(const HeaderValues& values);
 
 } // namespace morvex

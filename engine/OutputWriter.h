@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MorvexLimits.h"
 #include "TzFileHandler.h"
 
 #include <atomic>
@@ -23,7 +24,7 @@ uint8_t* AllocateBlock(size_t bytes);
 // when no thread can be started, a batch is written at once by the caller.
 class COutputWriter {
 public:
-    static constexpr int kMaxSlots = 64;
+    static constexpr int kMaxSlots = kMaxChannels;
     static constexpr int kFolderSlot = -1; // the Outcome of a failing folder sync
     // A buffer is written in pieces of this size, so that an abandoned batch stops soon: a
     // tenth of a second's work on a stick that writes 5 MB/s.
@@ -84,8 +85,8 @@ private:
     int m_Slots = 0;
     int m_Stride = 1;
     uint32_t m_Bytes = 0;
-    bool m_SyncBatch = false;       // the batch in hand syncs rather than writes
-    char m_SyncFolderOf[1000] = {}; // a path in the folder to sync, as long as any path
+    bool m_SyncBatch = false;                // the batch in hand syncs rather than writes
+    char m_SyncFolderOf[kMaxPathBytes] = {}; // a path in the folder to sync
     Outcome m_Outcome;
     uint32_t m_CloseRefs[kMaxSlots] = {}; // abandoned: closed by the thread after its batch
     std::atomic<bool> m_Abandoned{false};

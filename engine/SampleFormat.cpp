@@ -1,7 +1,7 @@
 #include "SampleFormat.h"
 
 #include "ByteOrder.h"
-#include "MorvexWorker.h"
+#include "MorvexLimits.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "MorvexWorker.h"
 #include "NoteText.h"
+#include "OutputPlan.h"
 #include "SampleFormat.h"
 #include "TakeName.h"
 #include "WaveHeader.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 using namespace morvex;
 
@@ -268,8 +270,7 @@ void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
         }
         earlierBytes += file.Extent;
     }
-    const uint32_t frameBytes =
-        static_cast<uint32_t>(entry.ChannelNumb) * ((entry.WordLength + 7U) / 8U);
+    const auto frameBytes = static_cast<uint32_t>(PlanOutputs(entry).FrameBytes);
     const auto skip = static_cast<uint32_t>((frameBytes - earlierBytes % frameBytes) % frameBytes);
     if (skip > entry.DataSize[0]) {
         return; // the unfinished frame runs past the start file: nothing here to skip by

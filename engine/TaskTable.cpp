@@ -1,6 +1,8 @@
 // The task table: settings of each task, the state it shows, its removal, and the clean-up of
 // whatever a conversion holds.
 #include "MorvexWorker.h"
+#include "OutputPlan.h"
+#include "OutputWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,17 +56,18 @@ bool ClampCount(int& count) {
 
 CMorvexWorker::CMorvexWorker()
     : m_EntryCount(0), m_ConversionState(kConvIdle), m_CurrentEntry(0), m_CurrentSourceSubFile(0),
-      m_ChannelsPerDestFile(0), m_DestBuffSize(0),
-      m_SourceFileRef(0), m_SendFileRefs{}, m_DestFileNames{},
+      m_DestBuffSize(0), m_SourceFileRef(0), m_SendFileRefs{}, m_DestFileNames{},
       m_pSourceBuffer(nullptr), m_pDestinationBuffers{}, m_SourceDataCount(0), m_SourceDataPoint(0),
-      m_SourceChannels(0), m_BytesPerSample(0), m_DestDataPoint(0), m_ChannelPoint(0),
-      m_SampleOffset(0), m_DestTotalBytes(0),
-      m_SourceBytesLeft(0), m_SourcePath{}, m_AddFailureDetail{}, m_DestLeftOver{} {
+      m_SourceChannels(0), m_DestDataPoint(0), m_ChannelPoint(0), m_SampleOffset(0),
+      m_DestTotalBytes(0),
+      m_SourceBytesLeft(0), m_SourcePath{}, m_AddFailureDetail{}, m_DestLeftOver{},
+      m_Writer(new COutputWriter) {
     std::memset(m_Entries, 0, sizeof m_Entries);
 }
 
 CMorvexWorker::~CMorvexWorker() {
     DoClear();
+    delete m_Writer; // ends its thread
 }
 
 const char* CMorvexWorker::GetDisplayName(int index) const {
@@ -192,7 +195,7 @@ bool CMorvexWorker::RunUnderway() const {
 }
 
 static bool CannotPair(const SplitEntryInfo& entry) {
-    return entry.Type == kTypePairs && entry.ChannelNumb % 2 != 0;
+    return PlanOutputs(entry).CannotPair;
 }
 
 int CMorvexWorker::GetEntryState(int index) const {
@@ -240,18 +243,8 @@ bool CMorvexWorker::GetOutputFileName(int index, int n, char* path) const {
         return false;
     }
     const SplitEntryInfo& entry = m_Entries[index];
-    const int perFile = entry.Type == kTypeMono    ? 1
-                        : entry.Type == kTypePairs ? 2
-                                                   : static_cast<int>(entry.ChannelNumb);
-    const int first = n * perFile;
-    if (entry.DestinationBaseFilePath[0] == '\0' || perFile <= 0 || n < 0 ||
-        first >= entry.ChannelNumb) {
-        return false;
-    }
-    const int length =
-        std::snprintf(path, kMaxPathBytes, "%s_%02i.%s", entry.DestinationBaseFilePath, first + 1,
-                      entry.Format == kFormatCaf ? "caf" : "wav");
-    return length > 0 && length < kMaxPathBytes;
+    return entry.DestinationBaseFilePath[0] != '\0' &&
+           PlanOutputs(entry).OutputName(entry.DestinationBaseFilePath, n, path);
 }
 
 bool CMorvexWorker::AllDone(int count) const {

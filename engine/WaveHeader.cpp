@@ -1,6 +1,7 @@
 #include "WaveHeader.h"
 
 #include "ByteOrder.h"
+#include "MorvexLimits.h"
 
 namespace morvex {
 
@@ -81,6 +82,9 @@ HeaderFault ParseWaveHeader(const uint8_t* buffer, uint32_t size, WaveHeader& he
     }
     return header.FmtBody == nullptr ? HeaderFault::NoFmt : HeaderFault::NoData;
 }
+
+// The texts spell the limits out; a changed limit must change them too.
+static_assert(kHeaderScanBytes == 10240 && kFmtRecordBytes == 16);
 
 const char* HeaderFaultText(HeaderFault fault) {
     switch (fault) {

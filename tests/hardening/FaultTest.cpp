@@ -2,6 +2,7 @@
 // (a take changed after adding, a stop in every state). Whatever happens, the sources stay as they
 // were, no output looks complete when it is not, and the run goes on with the next task.
 #include "MorvexWorker.h"
+#include "OutputWriter.h"
 #include "SplitHarness.h"
 #include "TempDir.h"
 
