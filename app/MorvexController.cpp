@@ -365,9 +365,11 @@ void MorvexController::appendChosen(QStringList fileNames) {
     if (answer == kAlertFirstButton) {
         appendJoinedTake(fileNames);
     } else if (answer == kAlertSecondButton) {
-        for (const QString& fileName : fileNames)
-            if (!m_TornDown)
-                appendTask(fileName);
+        for (const QString& fileName : fileNames) {
+            const bool full = m_MaxEntries >= kMaxEntries;
+            if (m_TornDown || (!appendTask(fileName) && full))
+                break; // one alert says it for every file left
+        }
     }
 }
 
