@@ -206,9 +206,22 @@ QVariant MorvexController::tableObjectValue(TaskColumn column, int row) const {
         return look.imageName.isEmpty() ? QVariant() : QVariant(look.icon);
     }
     case TaskColumn::Name:
-        return QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
+        return displayName(row);
     }
     return {};
+}
+
+// A take of files given one by one shows its first file and how many follow it.
+QString MorvexController::displayName(int row) const {
+    const QString name = QString::fromUtf8(m_MorvexWorker.GetDisplayName(row));
+    const SplitEntryInfo& entry = m_MorvexWorker.Entry(row);
+    if (entry.GivenFilePaths == nullptr || entry.SubCount < 2)
+        return name;
+    const int more = entry.SubCount - 1;
+    return QStringLiteral("%1 + %2 %3")
+        .arg(name)
+        .arg(more)
+        .arg(more == 1 ? QStringLiteral("file") : QStringLiteral("files"));
 }
 
 // The image of a task's row: its state's, or the one that asks for attention.
@@ -278,12 +291,13 @@ bool MorvexController::acceptDrop(const QStringList& fileNames) {
         return true;
     if (fileNames.first().isEmpty())
         return false;
-    // Appended once the drop has returned: a refusal raises a modal alert, and the application
-    // the file came from should not wait for the drop to finish until that is answered.
-    const QString fileName = fileNames.first();
-    QTimer::singleShot(0, this, [this, fileName] {
+    // Appended once the drop has returned: a refusal or a question raises a modal alert, and the
+    // application the files came from should not wait for the drop to finish until it is answered.
+    QStringList local = fileNames;
+    local.removeAll(QString());
+    QTimer::singleShot(0, this, [this, local] {
         if (!m_TornDown)
-            appendPath(fileName);
+            appendChosen(local);
     });
     return true;
 }
@@ -316,12 +330,59 @@ void MorvexController::addFile() {
     options.prompt = QStringLiteral("Add");
     options.directory = m_LastSource;
     options.fileTypes = {QStringLiteral("wav")};
+    options.allowsMultipleSelection = true;
     const PanelAnswer answer = runOpenPanel(options);
     if (answer.result != kPanelChosen)
         return;
     if (answer.filenames.isEmpty() || answer.filenames.first().isEmpty())
         return;
-    appendTask(answer.filenames.first());
+    appendChosen(answer.filenames);
+}
+
+// Files chosen or dropped together. Several files, and no folder, may be the files of one take
+// that no name tells (a console's 00000001.WAV, 00000002.WAV, ...): only the user can say, since
+// names such as A101_1_1.WAV, A101_1_2.WAV may as well be channels of one take.
+void MorvexController::appendChosen(QStringList fileNames) {
+    const bool anyFolder = std::any_of(fileNames.begin(), fileNames.end(),
+                                       [](const QString& name) { return QFileInfo(name).isDir(); });
+    if (fileNames.size() < 2 || anyFolder) {
+        for (const QString& fileName : fileNames)
+            if (!m_TornDown)
+                appendPath(fileName);
+        return;
+    }
+    std::sort(fileNames.begin(), fileNames.end(), [](const QString& a, const QString& b) {
+        const QString nameA = QFileInfo(a).fileName(), nameB = QFileInfo(b).fileName();
+        const int byKey = nameA.compare(nameB, Qt::CaseInsensitive);
+        return byKey != 0 ? byKey < 0 : a < b;
+    });
+    const int answer = runAlert(
+        {QStringLiteral("Add %1 files as one take?").arg(fileNames.size()),
+         QStringLiteral("One take reads them as one stream in name order, %1 to %2; or each file "
+                        "is a task of its own.")
+             .arg(QFileInfo(fileNames.first()).fileName(), QFileInfo(fileNames.last()).fileName()),
+         {QStringLiteral("One take"), QStringLiteral("One task each"), QStringLiteral("Cancel")}});
+    if (answer == kAlertFirstButton) {
+        appendJoinedTake(fileNames);
+    } else if (answer == kAlertSecondButton) {
+        for (const QString& fileName : fileNames) {
+            const bool full = m_MaxEntries >= kMaxEntries;
+            if (m_TornDown || (!appendTask(fileName) && full))
+                break; // one alert says it for every file left
+        }
+    }
+}
+
+bool MorvexController::appendJoinedTake(const QStringList& fileNames) {
+    std::vector<QByteArray> encoded;
+    std::vector<const char*> paths;
+    for (const QString& fileName : fileNames)
+        encoded.push_back(QFile::encodeName(fileName));
+    for (const QByteArray& path : encoded)
+        paths.push_back(path.constData());
+    const int count = static_cast<int>(paths.size());
+    return taskAdded(m_MorvexWorker.SetTakeFiles(m_MaxEntries, paths.data(), count),
+                     fileNames.first());
 }
 
 void MorvexController::openFiles(const QStringList& fileNames) {
@@ -389,7 +450,11 @@ void MorvexController::refuseAdding(const QString& message, const QString& file)
 
 bool MorvexController::appendTask(const QString& fileName) {
     const QByteArray path = QFile::encodeName(fileName);
-    const int code = m_MorvexWorker.SetStartFile(m_MaxEntries, path.constData());
+    return taskAdded(m_MorvexWorker.SetStartFile(m_MaxEntries, path.constData()), fileName);
+}
+
+// Shows the task the engine has added, or why it refused it.
+bool MorvexController::taskAdded(int code, const QString& fileName) {
     if (code == kErrorNone) {
         ++m_MaxEntries;
         m_LastSource = QFileInfo(fileName).absolutePath();

@@ -90,6 +90,10 @@ private:
     bool appendPath(const QString& path);
     bool appendFolder(const QString& folder);
     bool appendTask(const QString& fileName);
+    void appendChosen(QStringList fileNames);
+    bool appendJoinedTake(const QStringList& fileNames);
+    bool taskAdded(int code, const QString& fileName);
+    QString displayName(int row) const;
     void refuseAdding(const QString& message, const QString& file);
     bool needsAttention(int row) const;
     morvex::StateLook rowLook(int row) const;

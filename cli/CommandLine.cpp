@@ -26,7 +26,8 @@ class SplitFormatter : public CLI::Formatter {
 public:
     std::string make_usage(const CLI::App*, std::string) const override {
         return "Usage: morvex-split [options] START.WAV OUTPUT_BASE "
-               "[START.WAV OUTPUT_BASE ...]\n";
+               "[START.WAV OUTPUT_BASE ...]\n"
+               "       morvex-split [options] --join OUTPUT_BASE FILE FILE... [--join ...]\n";
     }
 };
 
@@ -38,6 +39,10 @@ constexpr const char* kFooter =
     "that is a directory or ends in / takes the start file's name (a missing folder ending in /\n"
     "is created). A folder as START converts every take in it, in name order, each into\n"
     "OUTPUT_BASE/<start file>/<start file>_NN.wav. Existing files are never overwritten.\n"
+    "--join makes one take of the files given, of any names, read in that order as one stream;\n"
+    "they must all have the first one's format. It takes the arguments up to the next option or\n"
+    "--. The tasks of START.WAV OUTPUT_BASE pairs run first. -e N of such a take is its N-th\n"
+    "file.\n"
     "Sizes and rates are in binary units: MB = 2^20 bytes, GB = 2^30 bytes.\n"
     "Exit status: 0 all tasks done, 1 a task failed or could not be added, 2 usage error,\n"
     "3 all tasks done with warnings (a take cut short by a file that looks like part of it, or\n"
@@ -47,6 +52,8 @@ constexpr const char* kFooter =
 
 // File numbers have two digits in the recorder's names; a take of 100 files may reach three.
 constexpr size_t kMaxEndNumberDigits = 3;
+// --join OUTPUT_BASE FILE FILE: a take joins two files at least.
+constexpr size_t kMinJoinArgs = 3;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -68,6 +75,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
 
     SplitOptions options;
     std::vector<std::string> paths;
+    std::vector<std::vector<std::string>> joins;
     const std::map<std::string, int> types{
         {"mono", morvex::kTypeMono}, {"pairs", morvex::kTypePairs}, {"all", morvex::kTypeAll}};
     std::map<std::string, int> formats;
@@ -103,8 +111,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
     app.add_flag("--json", options.Json,
                  "Print one JSON object per task on stdout (input files, format, frames, "
                  "outputs, state, error) instead of the list of outputs or the -i text");
+    app.add_option("--join", joins,
+                   "One take of the files given, in that order, whatever their names (up to "
+                   "100 files of one format); may be given more than once")
+        ->expected(static_cast<int>(kMinJoinArgs), CLI::detail::expected_max_vector_size)
+        ->type_name("OUTPUT_BASE FILE FILE");
     app.add_option("files", paths, "Pairs of a take's start file and the base name of its outputs")
-        ->required()
         ->type_name("START.WAV OUTPUT_BASE");
 
     std::ostringstream outText;
@@ -118,6 +130,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
         return {std::nullopt, status == 0 ? kExitDone : kExitUsage};
     }
 
+    if (paths.empty() && joins.empty()) {
+        Print(err, "morvex-split: a START.WAV OUTPUT_BASE pair or --join is required\n"
+                   "Run with --help for more information.\n");
+        return {std::nullopt, kExitUsage};
+    }
     if (paths.size() % 2 != 0) {
         Print(err, "morvex-split: every START.WAV needs an OUTPUT_BASE\n"
                    "Run with --help for more information.\n");
@@ -128,7 +145,20 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
             Print(err, "morvex-split: empty file name\n");
             return {std::nullopt, kExitUsage};
         }
-        options.Tasks.push_back({paths[i], paths[i + 1]});
+        options.Tasks.push_back({paths[i], paths[i + 1], {}});
+    }
+    for (const std::vector<std::string>& join : joins) {
+        // The parser asks a vector of each --join for one value at least: the rest is checked here.
+        if (join.size() < kMinJoinArgs) {
+            Print(err, "morvex-split: --join needs an OUTPUT_BASE and two files at least\n"
+                       "Run with --help for more information.\n");
+            return {std::nullopt, kExitUsage};
+        }
+        if (std::any_of(join.begin(), join.end(), [](const std::string& t) { return t.empty(); })) {
+            Print(err, "morvex-split: empty file name\n");
+            return {std::nullopt, kExitUsage};
+        }
+        options.Tasks.push_back({join[1], join[0], {join.begin() + 1, join.end()}});
     }
     // The checks above have accepted the names in any letter case.
     options.Type = types.at(Lower(typeName));

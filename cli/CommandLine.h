@@ -16,6 +16,8 @@ inline constexpr int kExitWarnings = 3;
 struct TaskArgs {
     std::string StartFile; // a take's first file, or a folder of takes
     std::string OutputBase;
+    // A --join take: all its files in the order given, StartFile first; empty for a START pair.
+    std::vector<std::string> JoinFiles;
 };
 
 // The last file of each take to convert, as --end gave it: the file number as it stands in the

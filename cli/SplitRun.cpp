@@ -55,7 +55,9 @@ public:
     int Run() {
         for (const TaskArgs& args : m_Options.Tasks) {
             std::error_code error;
-            if (fs::is_directory(args.StartFile, error)) {
+            if (!args.JoinFiles.empty()) {
+                AddTask(PlanJoinedTask(args.JoinFiles, args.OutputBase, m_Options.Format));
+            } else if (fs::is_directory(args.StartFile, error)) {
                 AddFolder(args);
             } else {
                 AddTask(PlanNamedTask(args.StartFile, args.OutputBase, m_Options.Format));
@@ -111,7 +113,7 @@ private:
         Batch& batch = m_Batches.back();
         const int slot = static_cast<int>(batch.Tasks.size());
         CMorvexWorker& worker = *batch.Worker;
-        const int code = worker.SetStartFile(slot, task.Plan.Start.c_str());
+        const int code = AddToWorker(worker, slot, task.Plan);
         if (code != morvex::kErrorNone) {
             Refuse(task, code, ErrorText(worker, code), AddFailureDetail(worker));
             return task;
@@ -131,6 +133,17 @@ private:
             PrintLine("warning: " + task.Plan.Start + ": " + warning);
         }
         return task;
+    }
+
+    static int AddToWorker(CMorvexWorker& worker, int slot, const PlannedTask& plan) {
+        if (plan.Files.empty()) {
+            return worker.SetStartFile(slot, plan.Start.c_str());
+        }
+        std::vector<const char*> paths;
+        for (const std::string& file : plan.Files) {
+            paths.push_back(file.c_str());
+        }
+        return worker.SetTakeFiles(slot, paths.data(), static_cast<int>(paths.size()));
     }
 
     // Destination, type, format and end file of a task just added; what keeps it out, if any.
@@ -426,7 +439,7 @@ private:
         JsonTask json;
         json.Task = task.Number;
         json.Start = task.Plan.Start;
-        json.Inputs = {task.Plan.Start};
+        json.Inputs = task.Plan.Files.empty() ? std::vector{task.Plan.Start} : task.Plan.Files;
         json.Type = TypeName(m_Options.Type);
         json.OutputFormat = FormatName(m_Options.Format);
         json.State = "refused";

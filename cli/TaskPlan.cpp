@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 namespace morvexcli {
@@ -109,6 +110,13 @@ PlannedTask PlanNamedTask(const std::string& startFile, const std::string& outpu
     task.Start = Absolute(startFile);
     task.Base = ResolveBase(startFile, outputBase, format);
     task.MakeFolder = FolderToMake(outputBase);
+    return task;
+}
+
+PlannedTask PlanJoinedTask(const std::vector<std::string>& files, const std::string& outputBase,
+                           int format) {
+    PlannedTask task = PlanNamedTask(files.front(), outputBase, format);
+    std::transform(files.begin(), files.end(), std::back_inserter(task.Files), Absolute);
     return task;
 }
 

@@ -22,9 +22,14 @@ bool IsSchemeTake(const SplitEntryInfo& entry) {
     return entry.MainNumb >= 0;
 }
 
-// The number a file of the take has in its name.
+bool IsJoinedTake(const SplitEntryInfo& entry) {
+    return entry.GivenFilePaths != nullptr;
+}
+
+// The number --end gives a file of the take by: the one in its name, or its place among the
+// files given.
 int FileNumber(const SplitEntryInfo& entry, int fileIndex) {
-    return entry.StartSubNumb + fileIndex;
+    return IsJoinedTake(entry) ? fileIndex + 1 : entry.StartSubNumb + fileIndex;
 }
 
 } // namespace
@@ -93,7 +98,8 @@ std::vector<std::string> TakeFiles(const CMorvexWorker& worker, int index, bool 
     const int last = toEnd ? entry.SourceEndIndex : entry.SubCount - 1;
     std::vector<std::string> files{start};
     for (int k = 1; k <= last; ++k) {
-        files.push_back((folder / SourceEndName(worker, index, k)).string());
+        files.push_back(IsJoinedTake(entry) ? entry.GivenFilePaths[k]
+                                            : (folder / SourceEndName(worker, index, k)).string());
     }
     return files;
 }
@@ -108,8 +114,9 @@ uint64_t FramesToConvert(const SplitEntryInfo& entry) {
 std::optional<int> EndIndexFor(const CMorvexWorker& worker, int index, const EndFile& end) {
     const SplitEntryInfo& entry = worker.Entry(index);
     if (end.Number) {
-        const int fileIndex = *end.Number - entry.StartSubNumb;
-        if (!IsSchemeTake(entry) || fileIndex < 0 || fileIndex >= entry.SubCount) {
+        const int fileIndex = *end.Number - FileNumber(entry, 0);
+        if (!(IsSchemeTake(entry) || IsJoinedTake(entry)) || fileIndex < 0 ||
+            fileIndex >= entry.SubCount) {
             return std::nullopt;
         }
         return fileIndex;
@@ -126,7 +133,7 @@ std::optional<int> EndIndexFor(const CMorvexWorker& worker, int index, const End
 std::string EndChoices(const CMorvexWorker& worker, int index) {
     const SplitEntryInfo& entry = worker.Entry(index);
     const std::string first = SourceEndName(worker, index, 0);
-    if (!IsSchemeTake(entry)) {
+    if (!IsSchemeTake(entry) && !IsJoinedTake(entry)) {
         return "the take is the one file " + first;
     }
     const int last = entry.SubCount - 1;
@@ -146,7 +153,7 @@ void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int n
     const int end = entry.SourceEndIndex;
     std::fprintf(out, "\n  Convert: %s to %s", SourceEndName(worker, index, 0).c_str(),
                  SourceEndName(worker, index, end).c_str());
-    if (IsSchemeTake(entry)) {
+    if (IsSchemeTake(entry) || IsJoinedTake(entry)) {
         std::fprintf(out, " (--end %d)", FileNumber(entry, end));
     }
     std::fprintf(out, "\n  Format:  %s, %d bit\n",

@@ -51,6 +51,10 @@ struct SplitEntryInfo {
     // Files of the take found by the recorder's upper-case ".WAV" rather than by the start file's
     // own extension.
     bool fRecorderExtension[morvex::kMaxTakeFiles];
+    // The files of a take given one by one (SetTakeFiles), SubCount of them in the order given,
+    // the first being SourceFilePath; null for a take found by the recorder's names. A table of
+    // kMaxTakeFiles paths, owned by the worker.
+    char (*GivenFilePaths)[morvex::kMaxPathBytes];
 };
 
 // The splitting engine: the task table, the analysis of takes, the conversion state machine and
@@ -88,6 +92,10 @@ public:
 
     // Take analysis.
     int SetStartFile(int index, const char* path);
+    // A take of the `count` files named, read in the order given as one stream, whatever their
+    // names: the first is its start file, and each other must have its format. A later file that
+    // cannot be used refuses the whole take (GetAddFailureDetail names it) and empties the slot.
+    int SetTakeFiles(int index, const char* const* paths, int count);
     bool AnalyseWaveHeader(const uint8_t* buffer, unsigned int size, unsigned int* dataOffset,
                            int index, int fileIndex);
     uint32_t OpenFollowerFile(int index, int fileIndex);
@@ -147,6 +155,8 @@ private:
         uint32_t Extent = 0; // bytes of audio: the data chunk, or to the end of an unfinished file
         bool RecorderExtension = false; // found by the recorder's ".WAV", not the start file's
     };
+    int AddStartFile(int index, const char* path, bool findTake);
+    int AddGivenFiles(SplitEntryInfo& entry, const char* const* paths, int count);
     static void StoreFormat(SplitEntryInfo& entry, const uint8_t* fmtBody, uint32_t fmtBytes);
     FileCheck AnalyseTakeFile(uint32_t ref, const uint8_t* buffer, uint32_t got,
                               const SplitEntryInfo* take, TakeFile& file, char* reason);

@@ -165,6 +165,15 @@ int64_t CMorvexWorker::SumDataSizes(const SplitEntryInfo& entry, int lastFile) c
 
 bool CMorvexWorker::BuildTakeFilePath(const SplitEntryInfo& entry, int number, bool recorderCase,
                                       char* path) const {
+    if (entry.GivenFilePaths != nullptr) {
+        // Given files have their one name: there is no recorder's spelling to try.
+        const int fileIndex = number - entry.StartSubNumb;
+        if (recorderCase || fileIndex < 0 || fileIndex >= entry.SubCount) {
+            return false;
+        }
+        std::strcpy(path, entry.GivenFilePaths[fileIndex]);
+        return true;
+    }
     TakeName name;
     return ParseTakeName(entry.SourceFilePath, name) &&
            RenderTakeFile(entry.SourceFilePath, name, number, recorderCase, path, kMaxPathBytes);
@@ -280,6 +289,11 @@ void CMorvexWorker::FindFramePhase(int index, uint8_t* scratch) {
 }
 
 int CMorvexWorker::SetStartFile(int index, const char* path) {
+    return AddStartFile(index, path, true);
+}
+
+// The start file of a take; with `findTake`, the other files of the recorder's take it names.
+int CMorvexWorker::AddStartFile(int index, const char* path, bool findTake) {
     m_AddFailureDetail[0] = '\0';
     if (!IsEntryIndex(index)) {
         return kErrorTableFull;
@@ -329,7 +343,9 @@ int CMorvexWorker::SetStartFile(int index, const char* path) {
     entry.StartSubNumb = 0;
     entry.SubCount = 1;
     std::fill(std::begin(entry.fRecorderExtension), std::end(entry.fRecorderExtension), false);
-    if (TakeName name; ParseTakeName(path, name)) {
+    std::free(entry.GivenFilePaths);
+    entry.GivenFilePaths = nullptr;
+    if (TakeName name; findTake && ParseTakeName(path, name)) {
         entry.MainNumb = name.Take;
         entry.StartSubNumb = name.File;
         FindFollowers(index, buffer);
@@ -351,7 +367,7 @@ uint32_t CMorvexWorker::OpenFollowerFile(int index, int fileIndex) {
         // The start file by its own name: rebuilding it could change the extension's case.
         return m_FileHandler.Open(entry.SourceFilePath, CTzFileHandler::kModeRead);
     }
-    if (entry.MainNumb < 0) {
+    if (entry.MainNumb < 0 && entry.GivenFilePaths == nullptr) {
         return 0;
     }
     char path[kMaxPathBytes];
@@ -388,4 +404,85 @@ void CMorvexWorker::SetSourceEndIndex(int index, int value) {
 
 int CMorvexWorker::GetSourceEndIndex(int index) const {
     return IsEntryIndex(index) ? m_Entries[index].SourceEndIndex : -1;
+}
+
+// Given files are the user's own choice: one that cannot be read, or of another format, refuses
+// the take rather than ending it early with a warning, as a file after a recorder's take would.
+int CMorvexWorker::SetTakeFiles(int index, const char* const* paths, int count) {
+    m_AddFailureDetail[0] = '\0';
+    if (!IsEntryIndex(index)) {
+        return kErrorTableFull;
+    }
+    if (paths == nullptr || count < 1) {
+        std::snprintf(m_AddFailureDetail, kNoteTextBytes, "no file given");
+        return kErrorOpenInput;
+    }
+    if (count > kMaxTakeFiles) {
+        std::snprintf(m_AddFailureDetail, kNoteTextBytes, "a take has at most %d files, not %d",
+                      kMaxTakeFiles, count);
+        return kErrorOpenInput;
+    }
+    const int result = AddStartFile(index, paths[0], false);
+    if (result != kErrorNone) {
+        return result;
+    }
+    SplitEntryInfo& entry = m_Entries[index];
+    const int given = AddGivenFiles(entry, paths, count);
+    if (given != kErrorNone) {
+        std::free(entry.GivenFilePaths);
+        std::memset(&entry, 0, sizeof entry);
+        return given;
+    }
+    entry.SourceEndIndex = entry.SubCount - 1;
+    entry.BytesTotal = SumDataSizes(entry, entry.SourceEndIndex);
+    return kErrorNone;
+}
+
+// The files after the start file, each checked against its format as a follower is.
+int CMorvexWorker::AddGivenFiles(SplitEntryInfo& entry, const char* const* paths, int count) {
+    entry.GivenFilePaths =
+        static_cast<char(*)[kMaxPathBytes]>(std::malloc(size_t{kMaxTakeFiles} * kMaxPathBytes));
+    auto* scratch = static_cast<uint8_t*>(std::malloc(kHeaderScanBytes));
+    if (entry.GivenFilePaths == nullptr || scratch == nullptr) {
+        std::free(scratch);
+        return kErrorNoMemory;
+    }
+    std::strcpy(entry.GivenFilePaths[0], entry.SourceFilePath);
+    for (int k = 1; k < count; ++k) {
+        if (paths[k] == nullptr || std::strlen(paths[k]) >= kMaxPathBytes) {
+            std::snprintf(m_AddFailureDetail, kNoteTextBytes, "file %d: the path is too long",
+                          k + 1);
+            std::free(scratch);
+            return kErrorOpenInput;
+        }
+        std::strcpy(entry.GivenFilePaths[k], paths[k]);
+    }
+    entry.SubCount = count;
+    char path[kMaxPathBytes];
+    char reason[kNoteTextBytes];
+    int result = kErrorNone;
+    for (int k = 1; k < count && result == kErrorNone; ++k) {
+        TakeFile file;
+        switch (ExamineTakeFile(entry, k, scratch, file, path, reason)) {
+        case FileCheck::Ok:
+            entry.DataSize[k] = file.Extent;
+            continue;
+        case FileCheck::Missing:
+            SystemReason(reason, ENOENT);
+            result = kErrorOpenInput;
+            break;
+        case FileCheck::Unreadable:
+            result = kErrorOpenInput;
+            break;
+        case FileCheck::NotUsable:
+            result = kErrorIncompatibleWav;
+            break;
+        case FileCheck::OtherFormat:
+            result = kErrorFollowerFormat;
+            break;
+        }
+        JoinNote(m_AddFailureDetail, kNoteTextBytes, {path, ": ", reason});
+    }
+    std::free(scratch);
+    return result;
 }

@@ -68,6 +68,9 @@ CMorvexWorker::CMorvexWorker()
 CMorvexWorker::~CMorvexWorker() {
     DoClear();
     delete m_Writer; // ends its thread
+    for (SplitEntryInfo& entry : m_Entries) {
+        std::free(entry.GivenFilePaths);
+    }
 }
 
 const char* CMorvexWorker::GetDisplayName(int index) const {
@@ -278,6 +281,8 @@ int CMorvexWorker::DeleteEntry(int index) {
     if (!IsEntryIndex(index)) {
         return 0;
     }
+    // The later records move down with their tables of given files; the last slot is left empty.
+    std::free(m_Entries[index].GivenFilePaths);
     for (int i = index; i + 1 < kMaxEntries; ++i) {
         m_Entries[i] = m_Entries[i + 1];
     }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sndfile.h>
 #include <sys/statvfs.h>
 
 using namespace morvex;
@@ -44,8 +45,8 @@ private slots:
         QCOMPARE(w->Text("destinationString"), w->Out("Gig"));
         w->Pick(b.toLocalFile(), "addFileButton");
 
-        // Drops append their first local file and ask nothing, though b has no destination.
-        QVERIFY(w->Drop({c, a}));
+        // A drop of one file appends it and asks nothing, though b has no destination.
+        QVERIFY(w->Drop({c}));
         QVERIFY(!w->Drop({QUrl(u"http://example.com/x.wav"_s)}));
         QCOMPARE(w->Model()->rowCount(), 3);
         QCOMPARE(w->Model()->index(2, 1).data().toString(), c.toLocalFile());
@@ -437,7 +438,7 @@ private slots:
         // The take's third file in another format: not part of the take, and the user is told.
         testtake::WriteFile(w->dir.File("MKZ05_03.WAV"),
                             testtake::MakeWav(testtake::WavFormat{4, 16}, testtake::Bytes(64, 1)));
-        w->Drop({w->Take(6), start});
+        w->Drop({w->Take(6)});
         QCOMPARE(w->Text("noteInfoString"), QString());
         QVERIFY(w->Get("noteInfoString")->isHidden());
         w->Drop({start});
@@ -580,6 +581,44 @@ private slots:
                 real.runAlert(nullptr, {u"Stop?"_s, {}, {u"OK"_s, u"Cancel"_s}, defaultButton}),
                 answer);
         }
+    }
+
+    // Several files chosen at once and answered "one take": one task of them in name order, its
+    // row naming the first and how many follow, converted as one stream across the files.
+    void severalFilesChosenMakeOneTake() {
+        const auto stream = testtake::PatternSamples(3000, 3, 2, 5); // frames of 6 bytes
+        const auto paths = testtake::WriteTake(w->dir.Path(), 5, 1, {3, 16}, stream, {4001, 11003});
+        QStringList chosen; // in another order than the names'
+        for (size_t i = 0; i < paths.size(); ++i) {
+            chosen.prepend(w->Out(qPrintable(u"0000000%1.WAV"_s.arg(i + 1))));
+            QVERIFY(QFile::rename(QString::fromStdString(paths[i]), chosen.first()));
+        }
+        w->services.panels.push_back({kPanelChosen, w->Out(""), chosen});
+        w->services.answers = {kAlertFirstButton};
+        w->Click("addFileButton");
+        QCOMPARE(w->Model()->rowCount(), 1);
+        QCOMPARE(w->Model()->index(0, 1).data().toString(), chosen.last() + u" + 2 files"_s);
+        w->Pick(w->Out("joined"));
+        w->Click("startButton");
+        for (int tick = 0; tick < 100 && w->controller.isConversionRunning(); ++tick)
+            w->Tick();
+        QCOMPARE(w->Icons(), QStringList{u"Done"_s});
+        QByteArray want; // the second channel of every frame
+        for (size_t at = 2; at < stream.size(); at += 6)
+            want.append(reinterpret_cast<const char*>(&stream[at]), 2);
+        QFile output(w->Out("joined_02.wav"));
+        QVERIFY(output.open(QIODevice::ReadOnly));
+        QCOMPARE(output.readAll().mid(80), want);
+        SF_INFO info{};
+        SNDFILE* sound = sf_open(qPrintable(output.fileName()), SFM_READ, &info);
+        QByteArray read(want.size(), '\0');
+        QCOMPARE(sf_read_short(sound, reinterpret_cast<short*>(read.data()), 3000), 3000);
+        sf_close(sound);
+        QCOMPARE(read, want);
+        QCOMPARE(w->services.asked.at(1),
+                 u"Add 3 files as one take?|One take reads them as one stream in name order, "
+                 "00000001.WAV to 00000003.WAV; or each file is a task of its own.|[One take]|"
+                 "One task each|Cancel"_s);
     }
 };
 

@@ -600,3 +600,38 @@ TEST(Cli, AFailedTaskNamesTheFileAndTheReason) {
 }
 
 } // namespace
+
+// --join makes one take of files of any names, read in the order given: frames cut across the
+// files come out whole, -e counts the files given, --json lists them in that order, and a file of
+// another format refuses the whole run, named with the reason.
+TEST(Cli, JoinTakesFilesOfAnyNamesInTheOrderGiven) {
+    TempDir dir;
+    Take take = WriteTake(dir.Path(), 7, 4, 24, 900, {1001, 3002, 7003});
+    RenameTake(take, [](const std::string& name) { return "000000" + name.substr(6); });
+    const std::vector<std::string>& f = take.Paths; // 00000001.WAV ... 00000004.WAV
+    const std::string all = dir.File("all"), two = dir.File("two");
+    const Outcome run =
+        RunSplit({"-t", "pairs", "-f", "caf", "--join", all, f[0], f[1], f[2], f[3]});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_TRUE(Holds(OutputName(all, 0, true), take, 0, 2, take.Frames()));
+    EXPECT_TRUE(Holds(OutputName(all, 2, true), take, 2, 2, take.Frames()));
+    const Outcome end = RunSplit({"--join", two, f[0], f[1], f[2], f[3], "-e", "2"});
+    ASSERT_EQ(end.Exit, 0) << end.Err;
+    EXPECT_TRUE(Holds(OutputName(two, 3, false), take, 3, 1, 3002 / 12));
+
+    const Outcome info = RunSplit({"-i", "--json", "--join", dir.File("x"), f[1], f[0]});
+    ASSERT_EQ(info.Exit, 0) << info.Err;
+    const nlohmann::json task = JsonLines(info.Out).at(0);
+    EXPECT_EQ(task["inputs"], nlohmann::json({f[1], f[0]}));
+    EXPECT_EQ(task["frames"], 3002 / 12);
+
+    const std::string other = dir.File("other.wav");
+    testtake::WriteFile(other, testtake::MakeWav({4, 16}, testtake::PatternSamples(9, 4, 2)));
+    const Outcome refused = RunSplit({"--json", "--join", dir.File("y"), f[0], other, f[2]});
+    EXPECT_EQ(refused.Exit, 1);
+    EXPECT_TRUE(Says(refused.Err, other + ": its format differs from the start file's"));
+    const nlohmann::json json = JsonLines(refused.Out).at(0);
+    EXPECT_EQ(json["state"], "refused");
+    EXPECT_EQ(json["inputs"], nlohmann::json({f[0], other, f[2]}));
+    EXPECT_FALSE(testtake::FileExists(OutputName(dir.File("y"), 0, false)));
+}
