@@ -334,13 +334,14 @@ TEST(Containers, SizesPast4GiBInTextsAndJson) {
         {wav(static_cast<uint32_t>(big)), big, {}, big / 4, true},
         {wav(static_cast<uint32_t>(big)), big, list, big / 4, true},
         {wav(0xFFFFFFFFU), big, {}, big / 4, false},
-        // The declared size is right: the chunk behind it runs to the end of the file.
-        {wav(1000), 1000, Cat({Tag("JUNK"), Le(0xFFFFFFF0U, 4)}), 250, false}};
+        // The declared size is right: the chunk behind it runs to the end of the file, which
+        // is also where the size plus 2^32 would end.
+        {wav(1000), 1000, Cat({Tag("JUNK"), Le(0xFFFFFFF8U, 4)}), 250, false}};
     for (const Case& c : cases) {
         TempDir dir;
         const std::string path = dir.File("big.wav");
         testtake::WriteFile(path, c.Header);
-        const uint64_t tail = c.After.size() == 8 ? 0xFFFFFFF0U : 0;
+        const uint64_t tail = c.After.size() == 8 ? 0xFFFFFFF8U : 0;
         ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.Header.size() + c.Audio)), 0);
         const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
         ASSERT_EQ(::write(fd, c.After.data(), c.After.size()),
