@@ -83,12 +83,14 @@ void AddTakeWarning(SplitEntryInfo& entry, std::initializer_list<const char*> pa
 // A plain WAV file past 4 GiB whose 32-bit data size has wrapped around: the user should know
 // that its audio was taken to be longer than the size says.
 void AddWrappedNote(SplitEntryInfo& entry, const char* path, uint64_t declared, uint64_t extent) {
-    char note[kNoteTextBytes];
-    std::snprintf(note, sizeof note,
-                  "%s declares %" PRIu64 " bytes of audio, a size wrapped around past 4 GiB: read "
-                  "as the %" PRIu64 " bytes that end where the file does.",
-                  FileNamePart(path), declared, extent);
-    AddTakeWarning(entry, {note});
+    constexpr int kNumberBytes = 24;
+    char declaredText[kNumberBytes];
+    char extentText[kNumberBytes];
+    std::snprintf(declaredText, sizeof declaredText, "%" PRIu64, declared);
+    std::snprintf(extentText, sizeof extentText, "%" PRIu64, extent);
+    AddTakeWarning(entry, {FileNamePart(path), " declares ", declaredText,
+                           " bytes of audio, a size wrapped around past 4 GiB: read as the ",
+                           extentText, " bytes that end where the file does."});
 }
 
 void SystemReason(char* reason, int error) {
