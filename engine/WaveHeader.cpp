@@ -68,7 +68,8 @@ private:
     }
 
     bool Is(const Chunk& chunk, const char (&tag)[5]) const {
-        return m_Info->SizeIncludesHeader ? IsWave64Guid(chunk.Head, tag) : HasTag(chunk.Head, tag);
+        const bool guidIds = m_Info->FormGuid != nullptr;
+        return guidIds ? IsWave64Guid(chunk.Head, tag) : HasTag(chunk.Head, tag);
     }
 
     HeaderFault FindForm(uint64_t& first) {
@@ -107,7 +108,7 @@ private:
         m_Info = &DescribeContainer(container);
     }
 
-    // The chunk header at `at`; false at the end of the file.
+    // The chunk header at `at`, and its body's size.
     HeaderFault ReadChunk(uint64_t at, Chunk& chunk) {
         chunk.At = at;
         if (!Fetch(at, chunk.Head, m_Info->ChunkHeaderBytes)) {
@@ -268,7 +269,7 @@ private:
             }
             Chunk chunk;
             if (n == kMaxListedChunks || ReadChunk(at, chunk) != HeaderFault::None ||
-                (!m_Info->SizeIncludesHeader && !IsChunkIdAt(at)) ||
+                (m_Info->FormGuid == nullptr && !IsChunkIdAt(at)) ||
                 chunk.BodyBytes > m_Source.FileBytes - chunk.Body) {
                 return false;
             }
