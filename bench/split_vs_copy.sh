@@ -17,6 +17,8 @@
 #   OTHERS        other morvex-split builds timed in the same rounds, as NAME=PATH ...
 #                 (for example before=../old/build/release/cli/morvex-split)
 #   TYPES         output types to time (default "mono pairs all")
+#   CONTAINERS    input containers to time, each the same take (default "wav"; also "rf64" and
+#                 "w64", written from the WAV take by ffmpeg)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,6 +30,7 @@ sync_copy=${SYNC:-0}
 drop_caches=${DROP_CACHES:-0}
 read -r -a others <<<"${OTHERS:-}"
 types=${TYPES:-mono pairs all}
+containers=${CONTAINERS:-wav}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVEX_BUILD_BENCH=ON \
@@ -41,6 +44,21 @@ mkdir -p "$work/take" "$work/out"
 trap 'rm -rf "$work"' EXIT
 take=$work/take/MKZ01_01.WAV
 "$build/bench/morvex-make-take" "$take" 32 24 48000 "$seconds"
+# The take in each container asked for: the same samples, another header.
+declare -A takes=([wav]=$take)
+for container in $containers; do
+    case $container in
+    wav) ;;
+    rf64) takes[rf64]=$work/take/rf64/MKZ01_01.WAV ;;
+    w64) takes[w64]=$work/take/w64/MKZ01_01.w64 ;;
+    *) echo "unknown container $container" >&2 && exit 2 ;;
+    esac
+    if [ "$container" != wav ]; then
+        mkdir -p "$(dirname "${takes[$container]}")"
+        ffmpeg -nostdin -v error -i "$take" -c copy \
+            $([ "$container" = rf64 ] && echo "-rf64 always" || echo "-f w64") "${takes[$container]}"
+    fi
+done
 results=$work/results
 : >"$results"
 
@@ -56,8 +74,11 @@ names=(copy)
 commands=("$copy")
 for type in $types; do
     for format in wav caf; do
-        names+=("split-$type-$format")
-        commands+=("'$split' -q -t $type -f $format '$take' '$work/out/s'")
+        for container in $containers; do
+            suffix=$([ "$container" = wav ] || echo "-from-$container")
+            names+=("split-$type-$format$suffix")
+            commands+=("'$split' -q -t $type -f $format '${takes[$container]}' '$work/out/s'")
+        done
         for other in "${others[@]}"; do
             names+=("${other%%=*}-$type-$format")
             commands+=("'${other#*=}' -q -t $type -f $format '$take' '$work/out/s'")

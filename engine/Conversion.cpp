@@ -285,25 +285,35 @@ int CMorvexWorker::OpenTakeFileData(int fileIndex, int headerError) {
         return check == FileCheck::Unreadable ? kErrorInputRead : headerError;
     }
     const uint32_t skip = fileIndex == 0 ? entry.FrameSkipBytes : 0;
-    if (file.Extent != static_cast<uint64_t>(entry.DataSize[fileIndex]) + skip) {
+    if (file.Extent != entry.DataSize[fileIndex] + skip) {
         RecordDetail(path, "its audio has changed since the task was added");
         return kErrorInputRead;
     }
     if (fileIndex == 0) {
         StoreFormat(entry, file.Fmt, file.FmtBytes);
     }
-    m_SourceDataPoint = file.DataOffset + skip;
-    return TakeFirstBlock(got, entry.DataSize[fileIndex]);
+    return TakeFirstBlock(got, file.DataOffset + skip, entry.DataSize[fileIndex]);
 }
 
-// The part of the first block that is audio; the rest of the file's audio is read later.
-int CMorvexWorker::TakeFirstBlock(uint32_t got, uint32_t extent) {
-    const uint32_t inBlock = got - std::min(got, m_SourceDataPoint);
+// The part of the first block that is audio; the rest of the file's audio is read later. Audio
+// that starts beyond the first block (behind a large chunk) is read from where it starts.
+int CMorvexWorker::TakeFirstBlock(uint32_t got, uint64_t dataOffset, uint64_t extent) {
+    if (dataOffset >= got) {
+        if (m_FileHandler.Seek(m_SourceFileRef, dataOffset) == 0) {
+            return RecordSystemError(m_SourcePath);
+        }
+        m_SourceDataPoint = 0;
+        m_SourceDataCount = 0;
+        m_SourceBytesLeft = extent;
+        return kErrorNone;
+    }
+    m_SourceDataPoint = static_cast<uint32_t>(dataOffset);
+    const uint32_t inBlock = got - m_SourceDataPoint;
     if (got < kSourceBufferBytes && inBlock < extent) {
         RecordDetail(m_SourcePath, "it ends before the end of its audio");
         return kErrorInputRead;
     }
-    const uint32_t taken = std::min(inBlock, extent);
+    const auto taken = static_cast<uint32_t>(std::min<uint64_t>(inBlock, extent));
     m_SourceDataCount = m_SourceDataPoint + taken;
     m_SourceBytesLeft = extent - taken;
     return kErrorNone;

@@ -20,14 +20,20 @@ double ToGB(double bytes) {
     return bytes / kBytesPerGB;
 }
 
-// Integer PCM, the common case, is not named; any other sample format is.
+// Integer PCM, the common case, is not named; any other sample format is, and so is any
+// container but WAV.
 void FormatText(const SplitEntryInfo& entry, char* out) {
     const SampleFormat samples = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension);
-    const int length = std::snprintf(out, kInfoTextBytes, "%i channels, %u Hz",
-                                     static_cast<int>(entry.ChannelNumb), entry.SampleRate);
+    int length = std::snprintf(out, kInfoTextBytes, "%i channels, %u Hz",
+                               static_cast<int>(entry.ChannelNumb), entry.SampleRate);
     if (samples.Float && length > 0) {
-        std::snprintf(out + length, kInfoTextBytes - static_cast<size_t>(length), ", %d-bit float",
-                      samples.ValidBits);
+        length += std::snprintf(out + length, kInfoTextBytes - static_cast<size_t>(length),
+                                ", %d-bit float", samples.ValidBits);
+    }
+    // WAV, the common container, is not named either.
+    if (entry.Container != InputContainer::Wav && length > 0) {
+        std::snprintf(out + length, kInfoTextBytes - static_cast<size_t>(length), ", %s",
+                      DescribeContainer(entry.Container).Name);
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "InputContainer.h"
 #include "MorvexLimits.h"
 #include "OutputPlan.h"
 #include "TzFileHandler.h"
+#include "WaveHeader.h"
 
 #include <cstdint>
 
@@ -33,7 +35,7 @@ struct SplitEntryInfo {
     int SubCount;
     int64_t BytesTotal;
     FmtSubchunkInfo FmtSubchunk;
-    uint32_t DataSize[morvex::kMaxTakeFiles];
+    uint64_t DataSize[morvex::kMaxTakeFiles];
     uint16_t ChannelNumb;
     uint16_t WordLength;
     uint32_t SampleRate;
@@ -55,6 +57,8 @@ struct SplitEntryInfo {
     // the first being SourceFilePath; null for a take found by the recorder's names. A table of
     // kMaxTakeFiles paths, owned by the worker.
     char (*GivenFilePaths)[morvex::kMaxPathBytes];
+    // The start file's container, for the texts.
+    morvex::InputContainer Container;
 };
 
 // The splitting engine: the task table, the analysis of takes, the conversion state machine and
@@ -149,10 +153,13 @@ private:
     // One file of a take as analysed: where its audio lies.
     enum class FileCheck { Ok, Missing, Unreadable, NotUsable, OtherFormat };
     struct TakeFile {
-        const uint8_t* Fmt = nullptr; // the "fmt " body within the bytes analysed
-        uint32_t FmtBytes = 0;        // of it within those bytes
-        uint32_t DataOffset = 0;
-        uint32_t Extent = 0; // bytes of audio: the data chunk, or to the end of an unfinished file
+        uint8_t Fmt[morvex::kFmtKeptBytes] = {}; // the "fmt " body's first bytes
+        uint32_t FmtBytes = 0;                   // of them that the chunk has
+        uint64_t DataOffset = 0;
+        uint64_t Extent = 0; // bytes of audio: the data chunk, or to the end of an unfinished file
+        uint64_t DeclaredSize = 0;
+        bool Wrapped = false; // Extent is DeclaredSize with the 2^32 multiples it lost
+        morvex::InputContainer Container = morvex::InputContainer::Wav;
         bool RecorderExtension = false; // found by the recorder's ".WAV", not the start file's
     };
     int AddStartFile(int index, const char* path, bool findTake);
@@ -180,7 +187,7 @@ private:
     void RecordDetail(const char* path, const char* reason);
     int RecordSystemError(const char* path);
     int OpenTakeFileData(int fileIndex, int headerError);
-    int TakeFirstBlock(uint32_t got, uint32_t extent);
+    int TakeFirstBlock(uint32_t got, uint64_t dataOffset, uint64_t extent);
     int ReadNextBlock();
     bool CreateOutputs();
     void PrepareHeaderSpace();

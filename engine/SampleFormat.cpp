@@ -20,6 +20,9 @@ constexpr uint32_t kSubFormatAt = 24;
 // Every sub-format GUID ends like this; its first two bytes are the format tag it stands for.
 constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// Ambisonic B-format PCM and float: the same samples, which libsndfile and ffmpeg read as such.
+constexpr uint8_t kAmbisonicSubFormatTail[14] = {0x00, 0x00, 0x21, 0x07, 0xD3, 0x11, 0x86,
+                                                 0x44, 0xC8, 0xC1, 0xCA, 0x00, 0x00, 0x00};
 
 bool IsFloatBits(uint16_t bits) {
     return bits == 32 || bits == 64;
@@ -34,7 +37,9 @@ bool DescribeExtensible(const uint8_t* body, uint32_t bytes, SampleFormat& forma
         return false;
     }
     const uint16_t subFormat = GetLE16(body + kSubFormatAt);
-    if (std::memcmp(body + kSubFormatAt + 2, kSubFormatTail, sizeof kSubFormatTail) != 0 ||
+    const uint8_t* tail = body + kSubFormatAt + 2;
+    if ((std::memcmp(tail, kSubFormatTail, sizeof kSubFormatTail) != 0 &&
+         std::memcmp(tail, kAmbisonicSubFormatTail, sizeof kAmbisonicSubFormatTail) != 0) ||
         (subFormat != kFormatTagPcm && subFormat != kFormatTagFloat)) {
         std::snprintf(reason, reasonBytes, "its sub-format is neither integer PCM nor float");
         return false;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +19,6 @@
 using namespace morvex;
 
 namespace {
-
-constexpr uint32_t kUnknownDataSize = 0xFFFFFFFFU;
 
 FmtSubchunkInfo ReadFmtRecord(const uint8_t* at) {
     FmtSubchunkInfo fmt{};
@@ -32,19 +31,27 @@ FmtSubchunkInfo ReadFmtRecord(const uint8_t* at) {
     return fmt;
 }
 
-// Header and format of one file's first bytes; `reason` says why they are refused. `fmtBytes`
-// is what of the "fmt " body lies within them.
-bool CheckHeader(const uint8_t* buffer, uint32_t size, WaveHeader& header, uint32_t& fmtBytes,
-                 char* reason) {
-    const HeaderFault fault = ParseWaveHeader(buffer, size, header);
+// Header and format of a file; `reason` says why it is refused.
+bool CheckHeader(const HeaderSource& source, WaveHeader& header, char* reason) {
+    const HeaderFault fault = ParseWaveHeader(source, header);
     if (fault != HeaderFault::None) {
-        std::snprintf(reason, kNoteTextBytes, "%s", HeaderFaultText(fault));
+        HeaderFaultText(fault, header, reason, kNoteTextBytes);
         return false;
     }
-    const auto within = static_cast<uint32_t>(buffer + size - header.FmtBody);
-    fmtBytes = std::min(header.FmtBytes, within);
     SampleFormat format;
-    return DescribeFormat(header.FmtBody, fmtBytes, format, reason, kNoteTextBytes);
+    return DescribeFormat(header.Fmt, header.FmtBytes, format, reason, kNoteTextBytes);
+}
+
+// The bytes of a file beyond its first ones, for the header walk: read where they are, without
+// moving the file's position, which the conversion reads on from.
+struct OpenFile {
+    CTzFileHandler* Handler;
+    uint32_t Ref;
+};
+
+bool ReadOpenFile(void* context, uint64_t offset, uint8_t* out, uint32_t count) {
+    const auto* file = static_cast<const OpenFile*>(context);
+    return file->Handler->ReadAt(file->Ref, offset, out, count) == count;
 }
 
 // The whole format, extension and sub-format included, as a file of the take must repeat it.
@@ -73,6 +80,19 @@ void AddTakeWarning(SplitEntryInfo& entry, std::initializer_list<const char*> pa
     JoinNote(entry.TakeWarning + spaced, kNoteTextBytes - spaced, parts);
 }
 
+// A plain WAV file past 4 GiB whose 32-bit data size has wrapped around: the user should know
+// that its audio was taken to be longer than the size says.
+void AddWrappedNote(SplitEntryInfo& entry, const char* path, uint64_t declared, uint64_t extent) {
+    constexpr int kNumberBytes = 24;
+    char declaredText[kNumberBytes];
+    char extentText[kNumberBytes];
+    std::snprintf(declaredText, sizeof declaredText, "%" PRIu64, declared);
+    std::snprintf(extentText, sizeof extentText, "%" PRIu64, extent);
+    AddTakeWarning(entry, {FileNamePart(path), " declares ", declaredText,
+                           " bytes of audio, a size wrapped around past 4 GiB: read as the ",
+                           extentText, " bytes that end where the file does."});
+}
+
 void SystemReason(char* reason, int error) {
     std::snprintf(reason, kNoteTextBytes, "%s", CTzFileHandler::ErrorText(error));
 }
@@ -82,22 +102,21 @@ void SystemReason(char* reason, int error) {
 bool CMorvexWorker::AnalyseWaveHeader(const uint8_t* buffer, unsigned int size,
                                       unsigned int* dataOffset, int index, int fileIndex) {
     WaveHeader header;
-    uint32_t fmtBytes = 0;
     char reason[kNoteTextBytes];
-    if (!CheckHeader(buffer, size, header, fmtBytes, reason)) {
+    if (!CheckHeader(HeaderSource{buffer, size, size, nullptr, nullptr}, header, reason)) {
         return false;
     }
     if (IsEntryIndex(index) && fileIndex >= 0 && fileIndex < kMaxTakeFiles) {
         SplitEntryInfo& entry = m_Entries[index];
         if (fileIndex == 0) {
-            StoreFormat(entry, header.FmtBody, fmtBytes);
-        } else if (!SameFormat(entry, header.FmtBody, fmtBytes)) {
+            StoreFormat(entry, header.Fmt, header.FmtBytes);
+        } else if (!SameFormat(entry, header.Fmt, header.FmtBytes)) {
             return false;
         }
         entry.DataSize[fileIndex] = header.DataSize;
     }
     if (dataOffset != nullptr) {
-        *dataOffset = header.DataOffset;
+        *dataOffset = static_cast<unsigned int>(header.DataOffset); // within the buffer's size
     }
     return true;
 }
@@ -122,36 +141,28 @@ CMorvexWorker::FileCheck CMorvexWorker::AnalyseTakeFile(uint32_t ref, const uint
         std::snprintf(reason, kNoteTextBytes, "it holds only %u bytes", got);
         return FileCheck::Unreadable;
     }
-    WaveHeader header;
-    uint32_t fmtBytes = 0;
-    if (!CheckHeader(buffer, std::min(got, kHeaderScanBytes), header, fmtBytes, reason)) {
-        return FileCheck::NotUsable;
-    }
-    if (take != nullptr && !SameFormat(*take, header.FmtBody, fmtBytes)) {
-        std::snprintf(reason, kNoteTextBytes, "its format differs from the start file's");
-        return FileCheck::OtherFormat;
-    }
     const uint64_t fileBytes = m_FileHandler.Length(ref);
     if (fileBytes == CTzFileHandler::kUnknownLength) {
         SystemReason(reason, errno);
         return FileCheck::Unreadable;
     }
-    // A size of 0 or "unknown", or one that runs past the end, is a recording that was never
-    // finished: its audio runs to the end of the file. Otherwise what follows the data chunk
-    // (its pad byte, further chunks) is no audio.
-    const uint64_t toEnd = fileBytes - std::min<uint64_t>(fileBytes, header.DataOffset);
-    const bool unfinished =
-        header.DataSize == 0 || header.DataSize == kUnknownDataSize || header.DataSize > toEnd;
-    const uint64_t extent = unfinished ? toEnd : header.DataSize;
-    if (extent > kUnknownDataSize) {
-        std::snprintf(reason, kNoteTextBytes,
-                      "its audio passes 4 GiB without a data size to say where it ends");
+    // The walk reads the few bytes it needs beyond the first ones itself.
+    OpenFile open{&m_FileHandler, ref};
+    WaveHeader header;
+    if (!CheckHeader(HeaderSource{buffer, got, fileBytes, ReadOpenFile, &open}, header, reason)) {
         return FileCheck::NotUsable;
     }
-    file.Fmt = header.FmtBody;
-    file.FmtBytes = fmtBytes;
+    if (take != nullptr && !SameFormat(*take, header.Fmt, header.FmtBytes)) {
+        std::snprintf(reason, kNoteTextBytes, "its format differs from the start file's");
+        return FileCheck::OtherFormat;
+    }
+    std::memcpy(file.Fmt, header.Fmt, sizeof file.Fmt);
+    file.FmtBytes = header.FmtBytes;
     file.DataOffset = header.DataOffset;
-    file.Extent = static_cast<uint32_t>(extent);
+    file.Extent = header.Extent;
+    file.DeclaredSize = header.DataSize;
+    file.Wrapped = header.ExtentKind == DataExtent::Wrapped;
+    file.Container = header.Container;
     return FileCheck::Ok;
 }
 
@@ -248,6 +259,9 @@ void CMorvexWorker::FindFollowers(int index, uint8_t* scratch) {
         }
         entry.DataSize[k] = file.Extent;
         entry.fRecorderExtension[k] = file.RecorderExtension;
+        if (file.Wrapped) {
+            AddWrappedNote(entry, path, file.DeclaredSize, file.Extent);
+        }
     }
     entry.SubCount = std::min(k, kMaxTakeFiles);
 }
@@ -336,8 +350,12 @@ int CMorvexWorker::AddStartFile(int index, const char* path, bool findTake) {
     std::strcpy(entry.SourceFilePath, path);
     StoreFormat(entry, file.Fmt, file.FmtBytes);
     entry.DataSize[0] = file.Extent;
+    entry.Container = file.Container;
     entry.FrameSkipBytes = 0;
     entry.TakeWarning[0] = '\0';
+    if (file.Wrapped) {
+        AddWrappedNote(entry, path, file.DeclaredSize, file.Extent);
+    }
     entry.FailureDetail[0] = '\0';
     entry.MainNumb = -1;
     entry.StartSubNumb = 0;

@@ -206,6 +206,32 @@ uint32_t CTzFileHandler::Read(uint32_t ref, void* buffer, uint32_t count) {
     return done;
 }
 
+uint32_t CTzFileHandler::ReadAt(uint32_t ref, uint64_t position, void* buffer, uint32_t count) {
+    const int fd = ToFd(ref);
+    if (fd < 0 || buffer == nullptr || count == kReadFailed ||
+        position > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EBADF;
+        return kReadFailed;
+    }
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n =
+            ::pread(fd, bytes + done, count - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return kReadFailed;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
 int CTzFileHandler::Close(uint32_t ref) {
     const int fd = ToFd(ref);
     if (fd < 0) {

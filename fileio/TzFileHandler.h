@@ -39,6 +39,8 @@ public:
     // Bytes actually read; fewer than count only at the end of the file; kReadFailed when the
     // system reports a failure (whatever was read before it is not counted).
     uint32_t Read(uint32_t ref, void* buffer, uint32_t count);
+    // Like Read, from `position` on, without moving the position that Read goes on from.
+    uint32_t ReadAt(uint32_t ref, uint64_t position, void* buffer, uint32_t count);
     // 1 on success, 0 on failure.
     int Close(uint32_t ref);
     // 1 if the file exists and can be opened for reading.

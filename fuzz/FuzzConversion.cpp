@@ -31,6 +31,7 @@ struct Params {
     bool Trailing;
     int EndIndex;
     int StopAfter; // -1: no stop
+    bool Rf64;     // every file as RF64, its data size in a ds64 chunk
     size_t Frames;
     size_t Extra; // bytes of an incomplete last frame
     std::vector<size_t> Cuts;
@@ -48,6 +49,7 @@ Params Decode(const uint8_t* p, size_t streamSeed) {
     params.EndIndex = (p[3] >> 4) % params.Files;
     params.StopAfter = (p[4] & 0x80) != 0 ? p[4] & 0x7f : -1;
     params.Frames = (p[5] | static_cast<size_t>(p[6] & 7) << 8);
+    params.Rf64 = (p[6] & 8) != 0;
     const size_t frameBytes = static_cast<size_t>(params.Channels) * ((params.Bits + 7) / 8);
     params.Extra = p[7] % frameBytes;
     const size_t total = params.Frames * frameBytes + params.Extra;
@@ -73,6 +75,31 @@ Bytes ExpectedData(const Bytes& stream, int channels, int bps, int first, int pe
         }
     }
     return out;
+}
+
+// The same file as RF64: a ds64 chunk before "fmt " holds the data size, the data chunk's says
+// "unknown" (a data size of 0 stays 0 in ds64: a recording never finished).
+void MakeRf64(const std::string& path) {
+    const Bytes wav = fuzzutil::ReadAll(path);
+    size_t data = 12;
+    while (data + 8 <= wav.size() && std::memcmp(wav.data() + data, "data", 4) != 0) {
+        data += 8 + (wav[data + 4] | wav[data + 5] << 8 | wav[data + 6] << 16 |
+                     static_cast<size_t>(wav[data + 7]) << 24);
+        data += data % 2;
+    }
+    Bytes ds64 = {'d', 's', '6', '4', 28, 0, 0, 0};
+    ds64.resize(8 + 28, 0);
+    const uint64_t sizes[] = {wav.size() + ds64.size() - 8,
+                              wav[data + 4] | wav[data + 5] << 8 | wav[data + 6] << 16 |
+                                  static_cast<uint64_t>(wav[data + 7]) << 24};
+    for (int i = 0; i < 16; ++i) {
+        ds64[8 + i] = static_cast<uint8_t>(sizes[i / 8] >> (8 * (i % 8)));
+    }
+    Bytes rf64{'R', 'F', '6', '4', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'};
+    rf64.insert(rf64.end(), ds64.begin(), ds64.end());
+    rf64.insert(rf64.end(), wav.begin() + 12, wav.end());
+    std::fill_n(rf64.begin() + static_cast<long>(data + ds64.size() + 4), 4, 0xFF);
+    testtake::WriteFile(path, rf64);
 }
 
 uint64_t BigEndian64(const uint8_t* at) {
@@ -134,7 +161,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TempDir dir;
     const std::vector<std::string> paths =
         testtake::WriteTake(dir.Path(), 1, 1, format, stream, params.Cuts, layout);
-    // A file with no sample bytes is 44 bytes long: too short to start or to continue a take.
+    for (const std::string& path : params.Rf64 ? paths : std::vector<std::string>{}) {
+        MakeRf64(path);
+    }
+    // A file with no sample bytes is 44 bytes long: too short to start or to continue a take
+    // (RF64: 80 bytes, a take's file of no audio).
     size_t files = 0;
     while (files < paths.size() && fuzzutil::ReadAll(paths[files]).size() >= 45) {
         ++files;

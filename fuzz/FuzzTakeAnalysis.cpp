@@ -8,6 +8,9 @@
 #include "MorvexWorker.h"
 #include "TempDir.h"
 #include "TestTake.h"
+#include "WaveHeader.h"
+
+#include <algorithm>
 
 #include <cstring>
 #include <filesystem>
@@ -31,6 +34,21 @@ void AnalyseBuffer(const uint8_t* data, size_t size) {
     Check(offset >= 24 && offset <= length);
     Check(entry.ChannelNumb >= 1 && entry.ChannelNumb <= morvex::kMaxChannels);
     Check(entry.WordLength >= 8 && entry.WordLength <= 32 && entry.WordLength != 20);
+    // Read through a reader beyond a few first bytes, the walk finds what it finds in the whole
+    // buffer.
+    morvex::WaveHeader whole, read;
+    const morvex::HeaderReader reader = [](void* context, uint64_t at, uint8_t* out,
+                                           uint32_t count) {
+        std::memcpy(out, static_cast<const uint8_t*>(context) + at, count);
+        return true;
+    };
+    const morvex::HeaderSource source{copy.data(), std::min<unsigned int>(length, 64), length,
+                                      reader, const_cast<uint8_t*>(copy.data())};
+    Check(morvex::ParseWaveHeader(source, read) ==
+          morvex::ParseWaveHeader(copy.data(), length, whole));
+    Check(read.DataOffset == whole.DataOffset && read.Extent == whole.Extent &&
+          read.ExtentKind == whole.ExtentKind && read.ChunksAfterData == whole.ChunksAfterData);
+    Check(whole.Extent <= length - whole.DataOffset);
     // The same header as a follower matches the start file's format and finds the same data.
     unsigned int followerOffset = 0;
     Check(worker->AnalyseWaveHeader(copy.data(), length, &followerOffset, 0, 1));
@@ -54,8 +72,8 @@ void AddAndConvert(const std::string& dir, uint8_t flags, const uint8_t* data, s
     }
     const SplitEntryInfo& entry = worker->Entry(0);
     Check(entry.SubCount >= 1 && entry.SubCount <= (scheme ? 2 : 1));
-    Check(entry.BytesTotal ==
-          static_cast<int64_t>(entry.DataSize[0]) + (entry.SubCount == 2 ? entry.DataSize[1] : 0));
+    Check(static_cast<uint64_t>(entry.BytesTotal) ==
+          entry.DataSize[0] + (entry.SubCount == 2 ? entry.DataSize[1] : 0));
     worker->SetDestinationBaseFile(0, (dir + "/out/o").c_str(), 0);
     worker->SetDestinationType(0, (flags >> 1) & 3);
     worker->SetDestinationFormat(0, (flags >> 3) & 1);

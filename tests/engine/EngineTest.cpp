@@ -394,8 +394,8 @@ TEST_F(EngineTest, TakeFollowersEndAtAGapOrAFileOfOtherFormatAndAtAHundredFiles)
 }
 
 TEST_F(EngineTest, TakeStartFileCodesAndAHeaderSearchWithinItsBytes) {
-    testtake::WavLayout farData, padded; // data tag past the 10240 bytes searched; 0 channels
-    farData.chunksBeforeData = testtake::Chunk("LIST", Bytes(10240, 'x'));
+    testtake::WavLayout farData, padded; // a chunk before the data runs past the end; 0 channels
+    farData.chunksBeforeData = Bytes{'L', 'I', 'S', 'T', 0, 0, 1, 0};
     padded.trailingBytes = Bytes(8, 0);
     const std::tuple<Fmt, size_t, testtake::WavLayout, int> cases[] = {
         {Fmt{2, 16}, 0, {}, kErrorInputTooSmall},
