@@ -1,5 +1,6 @@
 #include "MorvexController.h"
 
+#include "OutputFormat.h"
 #include "OutputPlace.h"
 #include "StateImages.h"
 #include "TakeName.h"
@@ -111,6 +112,10 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     m_SetDestinationButton = m_Ui->setDestinationButton;
     m_SetType = m_Ui->setType;
     m_SetFormat = m_Ui->setFormat;
+    // Each item carries the engine's value of its format, so the order of the items means nothing.
+    for (const OutputFormat format : kOutputFormats)
+        m_SetFormat->addItem(QString::fromLatin1(Describe(format).Name).toUpper(),
+                             FormatValue(format));
     m_AudioInfoString = m_Ui->audioInfoString;
     m_TimeInfoString = m_Ui->timeInfoString;
     m_SizeInfoString = m_Ui->sizeInfoString;
@@ -498,7 +503,8 @@ void MorvexController::typeChanged() {
 
 void MorvexController::formatChanged() {
     // The files written change with the format: clashes are looked at again.
-    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, m_SetFormat->currentIndex(), m_MaxEntries);
+    m_MorvexWorker.SetDestinationFormat(m_EntryIndex, m_SetFormat->currentData().toInt(),
+                                        m_MaxEntries);
     checkOutputs();
     setDescriptionFields();
 }
@@ -611,7 +617,8 @@ void MorvexController::setDescriptionFields() {
         m_DestinationString->setText(
             QString::fromUtf8(m_MorvexWorker.GetDestinationBaseFile(entry)));
         m_SetType->setCurrentIndex(m_MorvexWorker.GetDestinationType(entry));
-        m_SetFormat->setCurrentIndex(m_MorvexWorker.GetDestinationFormat(entry));
+        m_SetFormat->setCurrentIndex(
+            m_SetFormat->findData(m_MorvexWorker.GetDestinationFormat(entry)));
 
         m_AudioInfoString->setText(infoString(entry, kInfoFormat));
         m_TimeInfoString->setText(infoString(entry, kInfoTime));

@@ -35,7 +35,7 @@ struct OutputFormatInfo {
 
 const OutputFormatInfo& Describe(OutputFormat format);
 
-// The task record and the front ends keep the format as an int (the window's combo index, the
+// The task record and the front ends keep the format as an int (the window's combo item data, the
 // command line's option): the one place it becomes a format. False for a value that names none.
 bool ToOutputFormat(int value, OutputFormat& format);
 int FormatValue(OutputFormat format);

@@ -11,13 +11,11 @@
 #include <deque>
 #include <filesystem>
 
-// Toolkit services that answer from a script and log what was asked. A dialog the script does
-// not expect counts as unanswered, so a test also fails when the window asks too much.
+// Dialogs answered from a script and logged; one the script lacks counts as unanswered.
 struct ScriptedServices final : morvex::ToolkitServices {
     std::deque<morvex::PanelAnswer> panels; // open and save panels alike, in turn
     std::deque<int> answers;                // alerts, in turn
-    QStringList asked;                      // panel titles; alert texts and buttons, the
-                                            // default one in brackets
+    QStringList asked;  // panel titles; alert texts and buttons, the default one in brackets
     QStringList places; // the folder each panel opened in, and the name a save panel proposed
     std::function<void()> whileOpen; // runs inside every dialog
     int unanswered = 0;
@@ -49,9 +47,8 @@ struct ScriptedServices final : morvex::ToolkitServices {
     }
 };
 
-// Recorder take MKZnn_01.WAV... in `folder`, of `frames` frames a file; answers the start file.
-// A declared size goes into every data chunk header in place of the real one, and each file is
-// made that long (sparse, its audio silence from `frames` on), so that the size counts.
+// Recorder take MKZnn_01.WAV... in `folder`; answers the start file. A declared data size goes
+// into every data chunk header and each file is made that long (sparse), so that the size counts.
 inline QString WriteTake(const QString& folder, int take, int files, int channels, uint32_t frames,
                          uint16_t bits = 16, std::optional<uint32_t> declaredDataSize = {}) {
     QDir().mkpath(folder);
@@ -75,8 +72,7 @@ inline morvex::PanelAnswer Chosen(const QString& path) {
     return {morvex::kPanelChosen, QFileInfo(path).path(), {path}};
 }
 
-// The real window and controller on scripted services, its table model under a model tester.
-// The timer is stopped so that tests step the run tick by tick unless they start it.
+// The real window on scripted dialogs, its model tested; its timer stopped: tests tick by hand.
 struct Window {
     Window() {
         controller.conversionTimer().stop();
@@ -91,6 +87,7 @@ struct Window {
     template <class W = QWidget> W* Get(const char* name) {
         return controller.mainWindow()->findChild<W*>(QLatin1String(name));
     }
+    QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
     QString Text(const char* name) { return Get(name)->property("text").toString(); }
     QString Enabled() { // the enabled ones of the controls that can be locked
         QStringList on;
@@ -103,12 +100,13 @@ struct Window {
     }
     QTableView* Table() { return Get<QTableView>("fileListTableView"); }
     QAbstractItemModel* Model() { return Table()->model(); }
-    QStringList Icons() {
-        QStringList icons;
+    QStringList Column(int column, int role = Qt::DisplayRole) {
+        QStringList values;
         for (int row = 0; row < Model()->rowCount(); ++row)
-            icons << Model()->index(row, 0).data(TaskTableModel::ImageNameRole).toString();
-        return icons;
+            values << Model()->index(row, column).data(role).toString();
+        return values;
     }
+    QStringList Icons() { return Column(0, TaskTableModel::ImageNameRole); }
     int Selected() {
         const auto rows = Table()->selectionModel()->selectedRows();
         return rows.size() == 1 ? rows.first().row() : -1;
@@ -140,10 +138,13 @@ struct Window {
             controller.timerAction();
     }
 
-    // A take of 4800 frames a file; answers the start file's URL.
     QUrl Take(int take, int files = 1, int channels = 2, std::optional<uint32_t> declared = {}) {
         return QUrl::fromLocalFile(WriteTake(QString::fromStdString(dir.Path()), take, files,
                                              channels, 4800, 16, declared));
+    }
+    void Add(int take, const char* base, int files = 1) { // a dropped take and its destination
+        Drop({Take(take, files)});
+        Pick(Out(base));
     }
     QString Out(const char* name) { return QString::fromStdString(dir.File(name)); }
     bool Exists(const char* name) { return QFileInfo::exists(Out(name)); }
