@@ -25,69 +25,65 @@ TEST(Faults, DiskFullFailsTheTaskAndTheNextOneConverts) {
     ExpectMono(out.File("c"), c, c.Frames());
 }
 
+using SignalCase = std::tuple<int, std::string, std::string, int, int>;
+class Signal : public testing::TestWithParam<SignalCase> {};
+
 // Stopped, a run deletes the task's outputs; killed, readers take its outputs for what was written.
-TEST(Faults, SignalInTheMiddleLeavesNothingMisleading) {
-    const std::tuple<int, std::string, std::string, int, int> cases[] = {
-        {SIGINT, "mono", "wav", 2, 16},
-        {SIGTERM, "pairs", "caf", 4, 24},
-        {SIGKILL, "mono", "wav", 2, 16},
-        {SIGKILL, "all", "wav", 3, 24},
-        {SIGKILL, "all", "caf", 3, 8}};
-    for (const auto& [signal, type, format, channels, bits] : cases) {
-        SCOPED_TRACE(std::string(sigabbrev_np(signal)) + " " + type + " " + format);
-        TempDir in, out;
-        const Take big =
-            WriteTake(in.Path(), 2, channels, bits, (48U << 20) / (channels * ((bits + 7) / 8)),
-                      {(16U << 20) + 1, (32U << 20) + 3});
-        const int perFile = type == "mono" ? 1 : type == "pairs" ? 2 : channels;
-        const bool caf = format == "caf";
-        const std::string last = OutputName(out.File("big"), channels - perFile, caf);
-        const Outcome run =
-            RunSplit({"-t", type, "-f", format, big.Paths[0], out.File("big")}, 0, [&](pid_t pid) {
-                for (int i = 0; i < 600000 && (!fs::exists(last) || fs::file_size(last) <= 80);
-                     ++i) {
-                    ::usleep(100);
-                }
-                ::kill(pid, signal);
-            });
-        if (signal != SIGKILL) {
-            EXPECT_EQ(run.Exit, 128 + signal) << run.Err;
-            EXPECT_TRUE(Says(run.Err, big.Paths[0] + ": stopped; its output files were deleted"));
-            EXPECT_TRUE(ListDir(out.Path()).empty());
-            continue;
-        }
-        ASSERT_EQ(run.Signal, SIGKILL) << "the run ended before the kill";
-        for (int first = 0; first < channels; first += perFile) {
-            EXPECT_TRUE(Holds(OutputName(out.File("big"), first, caf), big, first, perFile));
-        }
+TEST_P(Signal, InTheMiddleLeavesNothingMisleading) {
+    const auto& [signal, type, format, channels, bits] = GetParam();
+    TempDir in, out;
+    const Take big =
+        WriteTake(in.Path(), 2, channels, bits, (48U << 20) / (channels * ((bits + 7) / 8)),
+                  {(16U << 20) + 1, (32U << 20) + 3});
+    const int perFile = type == "mono" ? 1 : type == "pairs" ? 2 : channels;
+    const bool caf = format == "caf";
+    const std::string last = OutputName(out.File("big"), channels - perFile, caf);
+    const auto hasData = [&] { return fs::exists(last) && fs::file_size(last) > 80; };
+    const Outcome run =
+        RunSplit({"-t", type, "-f", format, big.Paths[0], out.File("big")}, 0, [&](pid_t pid) {
+            for (int i = 0; i < 600000 && !hasData(); ++i) {
+                ::usleep(100);
+            }
+            ::kill(pid, signal);
+        });
+    if (signal != SIGKILL) {
+        EXPECT_EQ(run.Exit, 128 + signal) << run.Err;
+        EXPECT_TRUE(Says(run.Err, big.Paths[0] + ": stopped; its output files were deleted"));
+        EXPECT_TRUE(ListDir(out.Path()).empty());
+        return;
+    }
+    ASSERT_EQ(run.Signal, SIGKILL) << "the run ended before the kill";
+    for (int first = 0; first < channels; first += perFile) {
+        EXPECT_TRUE(Holds(OutputName(out.File("big"), first, caf), big, first, perFile));
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Faults, Signal,
+                         testing::Values(SignalCase{SIGINT, "mono", "wav", 2, 16},
+                                         SignalCase{SIGTERM, "pairs", "caf", 4, 24},
+                                         SignalCase{SIGKILL, "mono", "wav", 2, 16},
+                                         SignalCase{SIGKILL, "all", "wav", 3, 24},
+                                         SignalCase{SIGKILL, "all", "caf", 3, 8}));
+
 // Fails with the code of what changed; unfinished headers hold the take to its lengths when added.
 TEST(Faults, TakeChangedAfterAdding) {
-    const auto write = [](const Bytes& bytes) {
-        return [bytes](const std::string& path) { testtake::WriteFile(path, bytes); };
-    };
     const auto resize = [](uintmax_t (*length)(uintmax_t)) {
         return [length](const std::string& p) { fs::resize_file(p, length(fs::file_size(p))); };
     };
     const auto remove = [](const std::string& path) { fs::remove(path); };
+    const auto toOtherRate = [](const std::string& path) {
+        testtake::WriteFile(path, testtake::MakeWav({2, 16, 44100}, Bytes(400, 1)));
+    };
     // What changed, in the start file (0) or a follower (1), how, the error, whether unfinished.
-    const std::vector<
-        std::tuple<const char*, size_t, std::function<void(const std::string&)>, int, bool>>
-        cases = {
-            {"follower removed", 1, remove, kErrorInputRead, false},
-            {"follower too short", 1, resize([](uintmax_t) -> uintmax_t { return 30; }),
-             kErrorInputRead, false},
-            {"follower of another rate", 1, write(testtake::MakeWav({2, 16, 44100}, Bytes(400, 1))),
-             kErrorFollowerFormat, false},
-            {"follower no longer a WAV", 1, write(Bytes(200, 0x5a)), kErrorFollowerFormat, false},
-            {"start file removed", 0, remove, kErrorInputRead, false},
-            {"unfinished follower cut in its audio", 1, resize([](uintmax_t n) { return n / 2; }),
-             kErrorInputRead, true},
-            {"unfinished follower grown", 1, resize([](uintmax_t n) { return n + 600; }),
-             kErrorInputRead, true},
-        };
+    using Change = std::function<void(const std::string&)>;
+    const std::tuple<const char*, size_t, Change, int, bool> cases[] = {
+        {"follower removed", 1, remove, kErrorInputRead, false},
+        {"follower of another rate", 1, toOtherRate, kErrorFollowerFormat, false},
+        {"start file removed", 0, remove, kErrorInputRead, false},
+        {"unfinished, cut", 1, resize([](uintmax_t n) { return n / 2; }), kErrorInputRead, true},
+        {"unfinished, grown", 1, resize([](uintmax_t n) { return n + 600; }), kErrorInputRead,
+         true},
+    };
     for (const auto& [name, file, change, error, unfinished] : cases) {
         SCOPED_TRACE(name);
         TempDir in, out;

@@ -25,8 +25,7 @@ template <typename Fn> Fn Next(const char* name) {
 off_t FailingByte(int fd) {
     const char* file = std::getenv("MORVEX_FAULT_READ_FILE");
     const char* at = std::getenv("MORVEX_FAULT_READ_AT");
-    struct stat target {
-    }, open{};
+    struct stat target = {}, open = {};
     if (file == nullptr || at == nullptr || ::stat(file, &target) != 0 || ::fstat(fd, &open) != 0 ||
         target.st_dev != open.st_dev || target.st_ino != open.st_ino) {
         return -1;
