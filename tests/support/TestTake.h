@@ -20,6 +20,7 @@ struct WavFormat {
     uint16_t formatTag = 1;      // 1 integer PCM, 3 float, or another tag for refusals
     bool extensible = false;     // an extensible "fmt " whose sub-format is formatTag
     uint16_t validBits = 0;      // of the extensible "fmt "; 0: bitsPerSample
+
     int BytesPerSample() const { return (bitsPerSample + 7) / 8; }
     int FrameBytes() const { return BytesPerSample() * channels; }
 };
@@ -34,11 +35,16 @@ struct WavLayout {
 
 // A whole chunk: tag, little-endian size and body, padded to even length.
 Bytes Chunk(const char tag[4], const Bytes& body);
+
+// The bytes of a WAV file holding the given sample data.
 Bytes MakeWav(const WavFormat& format, const Bytes& sampleData, const WavLayout& layout = {});
+
 // `frames` frames whose sample (f, c) is derived from f, c and the seed, little-endian in
 // `bytesPerSample` bytes, so a shifted channel or frame shows.
 Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t seed = 1);
+
 std::string SchemeName(int take, int fileNumber); // "MKZ%02d_%02d.WAV"
+
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
