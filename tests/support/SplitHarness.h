@@ -1,8 +1,6 @@
 #pragma once
 
-// Shared by the GoogleTest suites: takes whose sample stream the test keeps, checks of outputs
-// against it, tasks added to a worker, and morvex-split run as a child process (for suites that
-// define MORVEX_SPLIT_PATH).
+// Takes whose sample stream the test keeps, checks of outputs, workers and morvex-split runs.
 #include "MorvexWorker.h"
 #include "TempDir.h"
 #include "TestTake.h"
@@ -34,8 +32,7 @@ struct Take {
     uint64_t Frames() const { return Stream.size() / static_cast<size_t>(Format.FrameBytes()); }
 };
 
-// `frames` frames plus `tail` bytes of a frame cut short, split into files at stream offsets
-// `cuts`, each file laid out as `layout` says.
+// `frames` frames plus `tail` bytes, cut into files at stream offsets `cuts`.
 inline Take WriteTake(const std::string& dir, int number, int channels, int bits, uint32_t frames,
                       const std::vector<size_t>& cuts = {}, uint32_t tail = 0,
                       const testtake::WavLayout& layout = {}) {
@@ -48,8 +45,7 @@ inline Take WriteTake(const std::string& dir, int number, int channels, int bits
     return take;
 }
 
-// Sets environment variables for its lifetime: the fault shim reads them at every call, and
-// child processes inherit them.
+// Sets environment variables for its lifetime (for the fault shim and child processes).
 using EnvValues = std::vector<std::pair<std::string, std::string>>;
 class ScopedEnv {
 public:
@@ -137,11 +133,9 @@ inline std::vector<int> RunAll(CMorvexWorker& worker, int count) {
     return answers;
 }
 
-// The output holds exactly the first `frames` frames of channels [first, first + count): header
-// sizes, bytes (8-bit samples signed in CAF) and what libsndfile reads. Without `frames` it is an
-// output of a killed run: empty and opened by no reader, or a provisional header (sizes "unknown")
-// and the frames written so far (a kill may cut a write, and a frame), which libsndfile and ffmpeg
-// read as exactly that audio.
+// Exactly the first `frames` frames of channels [first, first + count), by bytes and libsndfile.
+// Without `frames`, an output of a killed run: empty and unreadable, or a provisional header and
+// the frames written so far, read as exactly that by libsndfile and ffmpeg.
 inline testing::AssertionResult Holds(const std::string& path, const Take& take, int first,
                                       int count, std::optional<uint64_t> frames = {}) {
     const bool caf = path.ends_with(".caf");
@@ -174,8 +168,7 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
         return testing::AssertionFailure()
                << path << ": " << file.size() << " bytes, or a header that does not fit " << data;
     }
-    // The samples as libsndfile and ffmpeg (s32le) give them: left-justified, 8-bit WAV samples
-    // being offset binary.
+    // As libsndfile and ffmpeg (s32le) give samples: left-justified, 8-bit WAV offset binary.
     std::vector<int> want;
     for (size_t i = 0; i < data; i += bps) {
         const size_t frame = i / (count * bps), channel = first + i / bps % count;
@@ -189,8 +182,7 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
         }
         want.push_back(static_cast<int>(bps == 1 ? value ^ 0x80000000U : value));
     }
-    // libsndfile 1.2 refuses a CAF data chunk of unknown size; should it open one, it must read
-    // exactly what was written.
+    // libsndfile 1.2 refuses a CAF data chunk of unknown size.
     if (!(opened ? info.channels == count && read == want &&
                        info.samplerate == static_cast<int>(take.Format.sampleRate)
                  : caf && !frames) ||
@@ -201,6 +193,12 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
     return testing::AssertionSuccess();
 }
 
+inline void ExpectMono(const std::string& base, const Take& take, uint64_t frames) {
+    for (int c = 0; c < take.Format.channels; ++c) {
+        EXPECT_TRUE(Holds(OutputName(base, c, false), take, c, 1, frames));
+    }
+}
+
 #ifdef MORVEX_SPLIT_PATH
 struct Outcome {
     int Exit = -1;  // -1 when killed by a signal
@@ -208,8 +206,8 @@ struct Outcome {
     std::string Out, Err;
 };
 
-// Runs morvex-split as a child process; `meanwhile` gets its pid. Every signal starts at its
-// default, so the program must ignore SIGXFSZ itself when `fileLimit` (RLIMIT_FSIZE) cuts writes.
+// Runs morvex-split with default signal actions (it must ignore SIGXFSZ itself under
+// `fileLimit`); `meanwhile` gets its pid.
 inline Outcome RunSplit(const std::vector<std::string>& args, rlim_t fileLimit = 0,
                         const std::function<void(pid_t)>& meanwhile = {}) {
     TempDir streams;
@@ -242,7 +240,6 @@ inline Outcome RunSplit(const std::vector<std::string>& args, rlim_t fileLimit =
             WIFSIGNALED(status) ? WTERMSIG(status) : 0, std::string(o.begin(), o.end()),
             std::string(e.begin(), e.end())};
 }
-
 #endif
 
 } // namespace harness

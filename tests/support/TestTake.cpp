@@ -25,27 +25,21 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes Tag(const char tag[4]) {
-    return Bytes(tag, tag + 4);
-}
-
 } // namespace
 
 Bytes Chunk(const char tag[4], const Bytes& body) {
-    Bytes out = Cat({Tag(tag), Le(static_cast<uint32_t>(body.size()), 4), body});
-    out.resize(out.size() + body.size() % 2); // padded to even length
+    Bytes out = Cat({Bytes(tag, tag + 4), Le(static_cast<uint32_t>(body.size()), 4), body});
+    out.resize(out.size() + body.size() % 2);
     return out;
 }
 
 Bytes MakeWav(const WavFormat& f, const Bytes& sampleData, const WavLayout& layout) {
     const auto align = static_cast<uint32_t>(f.FrameBytes());
     // The extensible "fmt ": its size, valid bits, no speaker positions, and the sub-format GUID.
+    const Bytes guidTail = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    const Bytes validBits = Le(f.validBits != 0 ? f.validBits : f.bitsPerSample, 2);
     const Bytes extension =
-        f.extensible ? Cat({Le(22, 2),
-                            Le(f.validBits != 0 ? f.validBits : f.bitsPerSample, 2),
-                            Le(0, 4),
-                            Le(f.formatTag, 2),
-                            {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}})
+        f.extensible ? Cat({Le(22, 2), validBits, Le(0, 4), Le(f.formatTag, 2), guidTail})
                      : Bytes{};
     const Bytes fmt =
         Cat({Le(f.extensible ? 0xFFFE : f.formatTag, 2), Le(f.channels, 2), Le(f.sampleRate, 4),
@@ -54,10 +48,11 @@ Bytes MakeWav(const WavFormat& f, const Bytes& sampleData, const WavLayout& layo
              Bytes(layout.fmtExtraBytes, 0)});
     const Bytes pad(layout.padData ? sampleData.size() % 2 : 0, 0);
     const Bytes body =
-        Cat({Tag("WAVE"), Chunk("fmt ", fmt), layout.chunksBeforeData, Tag("data"),
+        Cat({Bytes{'W', 'A', 'V', 'E'}, Chunk("fmt ", fmt), layout.chunksBeforeData,
+             Bytes{'d', 'a', 't', 'a'},
              Le(layout.dataSize.value_or(static_cast<uint32_t>(sampleData.size())), 4), sampleData,
              pad, layout.trailingBytes});
-    return Cat({Tag("RIFF"), Le(static_cast<uint32_t>(body.size()), 4), body});
+    return Cat({Bytes{'R', 'I', 'F', 'F'}, Le(static_cast<uint32_t>(body.size()), 4), body});
 }
 
 Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t seed) {
@@ -96,8 +91,7 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes ReadFile(const std::string& path) {
-    // One read of the whole file: takes of many MB are read back in debug builds.
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(path, std::ios::binary | std::ios::ate); // one read: takes of many MB
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
@@ -116,15 +110,12 @@ std::vector<std::string> WriteTake(const std::string& directory, int take, int f
                                    const WavFormat& format, const Bytes& stream,
                                    const std::vector<size_t>& cuts, const WavLayout& layout) {
     std::vector<std::string> paths;
-    size_t begin = 0;
-    for (size_t i = 0; i <= cuts.size(); ++i) {
+    for (size_t i = 0, begin = 0; i <= cuts.size(); ++i) {
         const size_t end = i < cuts.size() ? cuts[i] : stream.size();
         const Bytes part(stream.begin() + static_cast<std::ptrdiff_t>(begin),
                          stream.begin() + static_cast<std::ptrdiff_t>(end));
-        const std::string path =
-            directory + "/" + SchemeName(take, firstFileNumber + static_cast<int>(i));
-        WriteFile(path, MakeWav(format, part, layout));
-        paths.push_back(path);
+        paths.push_back(directory + "/" + SchemeName(take, firstFileNumber + static_cast<int>(i)));
+        WriteFile(paths.back(), MakeWav(format, part, layout));
         begin = end;
     }
     return paths;

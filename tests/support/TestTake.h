@@ -39,20 +39,18 @@ Bytes Chunk(const char tag[4], const Bytes& body);
 // The bytes of a WAV file holding the given sample data.
 Bytes MakeWav(const WavFormat& format, const Bytes& sampleData, const WavLayout& layout = {});
 
-// Sample data of `frames` frames: sample (frame f, channel c) is a value derived from f, c and
-// the seed, little-endian in `bytesPerSample` bytes, so a shifted channel or frame shows.
+// `frames` frames whose sample (f, c) is derived from f, c and the seed, little-endian in
+// `bytesPerSample` bytes, so a shifted channel or frame shows.
 Bytes PatternSamples(uint32_t frames, int channels, int bytesPerSample, uint32_t seed = 1);
 
-// "MKZ%02d_%02d.WAV".
-std::string SchemeName(int take, int fileNumber);
+std::string SchemeName(int take, int fileNumber); // "MKZ%02d_%02d.WAV"
 
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 
-// Writes one take: the sample stream is cut at the given byte positions (anywhere, also inside
-// a frame) into consecutive files named by the recorder's scheme from `firstFileNumber` on.
-// Answers the paths, the start file first.
+// The stream cut at the given byte positions (also inside frames) into files named by the
+// recorder's scheme from `firstFileNumber` on; answers the paths, the start file first.
 std::vector<std::string> WriteTake(const std::string& directory, int take, int firstFileNumber,
                                    const WavFormat& format, const Bytes& stream,
                                    const std::vector<size_t>& cuts, const WavLayout& layout = {});
