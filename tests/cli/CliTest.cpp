@@ -360,7 +360,11 @@ TEST(Cli, AFailedTaskNamesTheFileAndTheReason) {
 TEST(Cli, JoinTakesFilesOfAnyNamesInTheOrderGiven) {
     TempDir dir;
     Take take = WriteTake(dir.Path(), 7, 4, 24, 900, {1001, 3002, 7003});
-    RenameTake(take, [](const std::string& name) { return "000000" + name.substr(6); });
+    for (std::string& path : take.Paths) { // MKZ07_0N.WAV -> 0000000N.WAV
+        const fs::path from(path);
+        path = (from.parent_path() / ("000000" + from.filename().string().substr(6))).string();
+        fs::rename(from, path);
+    }
     const std::vector<std::string>& f = take.Paths; // 00000001.WAV ... 00000004.WAV
     const std::string all = dir.File("all"), two = dir.File("two");
     const Outcome run =
