@@ -124,7 +124,7 @@ private slots:
                  kHold.arg(1).arg(SystemError(w->Out("Gig_01.wav"), EEXIST)));
     }
 
-    void runStopAndPause() {
+    void runStopAndRunAgain() {
         w->controller.setStepBudgetMs(0); // one step a tick: the run is looked at between steps
         w->Add(1, "long", 60);
         w->Choose("setType", 1);
@@ -142,6 +142,9 @@ private slots:
         w->services.answers = {kAlertFirstButton};
         w->Click("startButton"); // "OK"
         w->Click("startButton"); // already agreed: not asked again
+        QCOMPARE(w->services.asked.mid(2),
+                 QStringList{u"Do you really want to stop conversion?|The output files of the "
+                             "running task (MKZ01_01.WAV) will be deleted.|OK|[Cancel]"_s});
         w->Tick(2);
         QVERIFY(!w->Exists("long_01.caf"));
         QCOMPARE(w->Text("startButton"), u"Start"_s);
@@ -155,9 +158,6 @@ private slots:
         w->Drop({w->Take(4)});                                  // joins the list, not the run
         w->controller.setStepBudgetMs(RunPacer::kStepBudgetMs); // on the timer and its budget now
         w->controller.conversionTimer().start();
-        QCOMPARE(w->services.asked.mid(2),
-                 QStringList{u"Do you really want to stop conversion?|The output files of the "
-                             "running task (MKZ01_01.WAV) will be deleted.|OK|[Cancel]"_s});
         QTRY_VERIFY_WITH_TIMEOUT(!w->controller.isConversionRunning(), 60000);
         QCOMPARE(w->Icons(), (QStringList{u"Done"_s, u"Error"_s, u"Problem"_s}));
         QVERIFY(!w->Model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
