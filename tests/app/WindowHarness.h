@@ -15,8 +15,7 @@
 struct ScriptedServices final : morvex::ToolkitServices {
     std::deque<morvex::PanelAnswer> panels; // open and save panels alike, in turn
     std::deque<int> answers;                // alerts, in turn
-    QStringList asked;  // panel titles; alert texts and buttons, the default one in brackets
-    QStringList places; // the folder each panel opened in, and the name a save panel proposed
+    QStringList asked; // panel titles; alert texts and buttons, the default one in brackets
     std::function<void()> whileOpen; // runs inside every dialog
     int unanswered = 0;
 
@@ -31,11 +30,9 @@ struct ScriptedServices final : morvex::ToolkitServices {
         return next;
     }
     morvex::PanelAnswer runOpenPanel(QWidget*, const morvex::OpenPanelOptions& o) override {
-        places << o.directory;
         return Next(panels, o.title, {});
     }
     morvex::PanelAnswer runSavePanel(QWidget*, const morvex::SavePanelOptions& o) override {
-        places << o.directory + u'|' + o.fileName;
         return Next(panels, o.title, {});
     }
     int runAlert(QWidget*, const morvex::AlertOptions& o) override {
@@ -87,7 +84,6 @@ struct Window {
     template <class W = QWidget> W* Get(const char* name) {
         return controller.mainWindow()->findChild<W*>(QLatin1String(name));
     }
-    QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
     QString Text(const char* name) { return Get(name)->property("text").toString(); }
     QString Enabled() { // the enabled ones of the controls that can be locked
         QStringList on;

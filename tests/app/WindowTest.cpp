@@ -1,12 +1,10 @@
 // The main window driven through its controls, with dialogs answered by a script.
-#include "MorvexAppDelegate.h"
 #include "QtToolkitServices.h"
 #include "WindowHarness.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sndfile.h>
-#include <sys/statvfs.h>
 
 using namespace morvex;
 using namespace Qt::StringLiterals;
@@ -15,7 +13,6 @@ const QString kSettings = u"sourceEnd destinationString setDestinationButton set
 const QString kAllButStart = u"addFileButton removeFileButton "_s + kSettings;
 const QString kAll = u"addFileButton removeFileButton startButton "_s + kSettings;
 const QString kRefused = u"File could not be added to list.|"_s;
-const QString kExit = u"Do you really want to exit this application?|"_s;
 const QString kHold = u"Start waits for task %1 (MKZ0%1_01.WAV): %2"_s;
 
 QString SystemError(const QString& file, int error) {
@@ -65,15 +62,15 @@ private slots:
     // Each task shows its own settings and what they make of it. The format items carry the
     // engine's value: put in another order here, they must still name the same formats.
     void panelFollowsSourceEndTypeFormatAndDestination() {
-        QComboBox* format = w->Combo("setFormat");
+        QComboBox* format = w->Get<QComboBox>("setFormat");
         format->model()->sort(0);
         const auto settings = [&] {
-            return QStringList{w->Combo("sourceEnd")->currentText(),
-                               w->Combo("setType")->currentText().section(u':', 0, 0),
+            return QStringList{w->Get<QComboBox>("sourceEnd")->currentText(),
+                               w->Get<QComboBox>("setType")->currentText().section(u':', 0, 0),
                                format->currentText()};
         };
         w->Drop({w->Take(3, 3, 3, 1u << 30)}); // each file claims 1 GiB
-        QCOMPARE(w->Combo("sourceEnd")->currentText(), u"MKZ03_03.WAV"_s);
+        QCOMPARE(w->Get<QComboBox>("sourceEnd")->currentText(), u"MKZ03_03.WAV"_s);
         w->Choose("sourceEnd", 0);
         QCOMPARE(w->Text("sizeInfoString"), u"0.33 GB per file, 1.00 GB total"_s);
         w->Pick(w->Out("Gig"));
@@ -119,53 +116,35 @@ private slots:
         QCOMPARE(std::pair(w->Selected(), w->Text("destinationString")),
                  std::pair(0, w->Out("Gig")));
         QCOMPARE(w->Enabled(), kAll);
-
-        // More audio than the file system holds (sparse files whose headers claim 4 GB each).
-        struct statvfs disk {};
-        QVERIFY(statvfs(w->dir.Path().c_str(), &disk) == 0);
-        const uint32_t claimed = 4000000000u;
-        const int files = int(uint64_t{disk.f_bavail} * disk.f_frsize / claimed) + 2;
-        if (files > kMaxTakeFiles)
-            QSKIP("the file system has more room than a take can fill");
-        w->Drop({w->Take(2, files, 2, claimed)});
-        w->Pick(w->Out("big"));
-        QCOMPARE(w->Icons(), (QStringList{QString(), u"Problem"_s}));
-        QVERIFY(w->Text("noteInfoString").startsWith(SystemError(w->dir.Path().c_str(), ENOSPC)));
-        w->Choose("sourceEnd", 0); // one file fits
-        QCOMPARE(w->Icons(), QStringList(2));
         // Checked again on Start: an output that came into the way since keeps the run off.
-        testtake::WriteFile(w->dir.File("big_01.wav"), {1});
+        testtake::WriteFile(w->dir.File("Gig_01.wav"), {1});
         w->Click("startButton");
         QVERIFY(!w->controller.isConversionRunning());
         QCOMPARE(w->Text("startHoldString"),
-                 kHold.arg(2).arg(SystemError(w->Out("big_01.wav"), EEXIST)));
-        QFile::remove(w->Out("big_01.wav"));
-        w->SelectRow(0);
-        w->Click("removeFileButton"); // removing a task checks again too
-        QCOMPARE(w->Icons(), QStringList(1));
+                 kHold.arg(1).arg(SystemError(w->Out("Gig_01.wav"), EEXIST)));
     }
 
-    void runStopAndPause() {
+    void runStopAndRunAgain() {
         w->controller.setStepBudgetMs(0); // one step a tick: the run is looked at between steps
         w->Add(1, "long", 60);
         w->Choose("setType", 1);
         w->Choose("setFormat", 1);
         w->Add(3, "taken");
         w->Click("startButton");
-        QCOMPARE(w->Text("startButton"), u"Stop"_s);
-        QCOMPARE(w->Enabled(), u"startButton"_s);
-        QStringList frames; // the running icon turns a frame at a time, by time, not by ticks
-        for (int frame = 0; frame < 5; ++frame) {
-            w->Tick(3);
-            frames << w->Icons().join(u' ').trimmed();
-            QTest::qWait(RunPacer::kIconFrameMs + 10);
-        }
-        QCOMPARE(frames.join(u' '), u"Doing1 Doing2 Doing3 Doing4 Doing1"_s);
+        QCOMPARE(std::pair(w->Text("startButton"), w->Enabled()),
+                 std::pair(u"Stop"_s, u"startButton"_s));
+        w->Tick(3);
+        QTest::qWait(RunPacer::kIconFrameMs + 10); // the icon turns by time, not by ticks
+        w->Tick(3);
+        QCOMPARE(w->Icons().first(), u"Doing2"_s);
         QVERIFY(w->Exists("long_01.caf") && w->Text("progressIndicator") != u"0%"_s);
         QVERIFY(w->Text("stateInfoString").startsWith(u"Conversion running, "_s));
-        w->services.answers = {kAlertFirstButton, kAlertSecondButton};
+        w->services.answers = {kAlertFirstButton};
         w->Click("startButton"); // "OK"
         w->Click("startButton"); // already agreed: not asked again
+        QCOMPARE(w->services.asked.mid(2),
+                 QStringList{u"Do you really want to stop conversion?|The output files of the "
+                             "running task (MKZ01_01.WAV) will be deleted.|OK|[Cancel]"_s});
         w->Tick(2);
         QVERIFY(!w->Exists("long_01.caf"));
         QCOMPARE(w->Text("startButton"), u"Start"_s);
@@ -176,28 +155,15 @@ private slots:
         testtake::WriteFile(w->dir.File("taken_01.wav"), {1, 2, 3});
         w->Tick();
         QCOMPARE(w->controller.conversionTimer().interval(), RunPacer::kRunTickMs);
-        w->Drop({w->Take(4)}); // joins the list, not the run
-        // On the timer and its budget now; nothing moves while the stop question is open.
-        w->controller.setStepBudgetMs(RunPacer::kStepBudgetMs);
+        w->Drop({w->Take(4)});                                  // joins the list, not the run
+        w->controller.setStepBudgetMs(RunPacer::kStepBudgetMs); // on the timer and its budget now
         w->controller.conversionTimer().start();
-        const auto shown = [&] { return w->Icons() << w->Text("progressIndicator"); };
-        bool held = false;
-        w->services.whileOpen = [&] {
-            const QStringList before = shown();
-            w->Tick(8);
-            held = !w->controller.conversionTimer().isActive() && shown() == before;
-        };
-        w->Click("startButton"); // "Cancel"
-        QVERIFY(held && w->controller.conversionTimer().isActive());
-        QCOMPARE(w->services.asked.mid(2),
-                 QStringList(2, u"Do you really want to stop conversion?|The output files of the "
-                                "running task (MKZ01_01.WAV) will be deleted.|OK|[Cancel]"_s));
         QTRY_VERIFY_WITH_TIMEOUT(!w->controller.isConversionRunning(), 60000);
         QCOMPARE(w->Icons(), (QStringList{u"Done"_s, u"Error"_s, u"Problem"_s}));
         QVERIFY(!w->Model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
         QCOMPARE(w->Selected(), 1);
-        QCOMPARE(w->Text("noteInfoString"), SystemError(w->Out("taken_01.wav"), EEXIST));
-        QCOMPARE(w->Text("progressIndicator"), u"0%"_s);
+        QCOMPARE(std::pair(w->Text("noteInfoString"), w->Text("progressIndicator")),
+                 std::pair(SystemError(w->Out("taken_01.wav"), EEXIST), u"0%"_s));
         QVERIFY(w->Exists("long_01.caf"));
         w->SelectRow(0);
         QCOMPARE(w->Text("stateInfoString"), u"Conversion done."_s);
@@ -205,16 +171,16 @@ private slots:
         QCOMPARE(w->controller.conversionTimer().interval(), RunPacer::kIdleTickMs);
     }
 
-    // A tick makes as many steps as its budget allows, yet ends wherever the window has to show
-    // something: each task's start (its row selected, its icon turning) and each task's end.
-    void ticksBatchStepsButStopAtEveryTask() {
+    // A tick ends wherever the window has to show something: each task's start (its row
+    // selected, its icon turning) and each task's end. Closing asks nothing once all is done;
+    // during a run its "OK" deletes the unfinished task's outputs, not the finished ones'.
+    void ticksStopAtEveryTaskAndClosingDeletesOnlyUnfinishedOutputs() {
         for (const char* name : {"t1", "t2", "t3"}) // 60 files: at least 60 steps a task
             w->Add(name[1] - '0', name, 60);
         w->Click("startButton");
-        int ticks = 0;
         int done = 0;
         QList<int> seenRunning;
-        for (; w->controller.isConversionRunning() && ticks < 1000; ++ticks) {
+        for (int tick = 0; w->controller.isConversionRunning() && tick < 1000; ++tick) {
             w->Tick();
             const int doneNow = int(w->Icons().count(u"Done"_s));
             QVERIFY2(doneNow - done <= 1, "a tick ran past the end of a task");
@@ -223,9 +189,21 @@ private slots:
             if (row >= 0 && w->Icons().at(row).startsWith(u"Doing"_s) && !seenRunning.contains(row))
                 seenRunning << row;
         }
-        QCOMPARE(w->Icons(), QStringList(3, u"Done"_s));
         QCOMPARE(seenRunning, (QList<int>{0, 1, 2}));
-        QVERIFY2(ticks < 90, qPrintable(u"%1 ticks for 180 files"_s.arg(ticks)));
+        QCOMPARE(w->Icons(), QStringList(3, u"Done"_s));
+        QVERIFY(w->controller.windowShouldClose());
+
+        w->controller.setStepBudgetMs(0); // closed between two steps: surely unfinished
+        w->Add(4, "long", 200);
+        w->Click("startButton");
+        for (int i = 0; i < 1000 && !w->Exists("long_02.wav"); ++i)
+            w->Tick();
+        w->services.answers = {kAlertFirstButton};
+        QVERIFY(w->Exists("long_02.wav") && w->controller.mainWindow()->close());
+        QVERIFY(!w->Exists("long_01.wav") && w->Exists("t3_01.wav"));
+        QCOMPARE(w->services.asked.last(),
+                 u"Do you really want to exit this application?|Conversion is still running: the "
+                 "output files of the running task (MKZ04_01.WAV) will be deleted.|OK|[Cancel]"_s);
     }
 
     void filesGivenToTheProgram() {
@@ -234,8 +212,6 @@ private slots:
         const QString card = w->Out("card");
         WriteTake(card, 8, 1, 2, 480);
         WriteTake(card, 7, 2, 2, 480); // its second file is no take of its own
-        WriteTake(card, 9, 1, 2, 480); // renamed with another separator: a take all the same
-        QVERIFY(QFile::rename(card + u"/MKZ09_01.WAV"_s, card + u"/MKZ09-01.WAV"_s));
         testtake::WriteFile(w->dir.File("card/notes.txt"), {1});
         QDir().mkpath(w->Out("empty"));
         // Relative names are taken from the folder the program started in.
@@ -246,34 +222,18 @@ private slots:
         w->controller.openFiles(
             {u"card"_s, a.toLocalFile(), b.fileName(), u"gone.wav"_s, u"empty"_s});
         QDir::setCurrent(startedIn);
-        const QString cannotOpen = kRefused + u"Can not open selected input file.\n"_s;
         QCOMPARE(w->services.asked,
-                 (QStringList{cannotOpen + SystemError(w->Out("gone.wav"), ENOENT),
+                 (QStringList{kRefused + u"Can not open selected input file.\n"_s +
+                                  SystemError(w->Out("gone.wav"), ENOENT),
                               kRefused +
                                   u"No take in this folder (no file named like "
                                   "MKZ01_01.WAV).\n"_s +
                                   w->Out("empty")}));
         QCOMPARE(w->controller.mainWindow()->focusWidget(), w->Get("setDestinationButton"));
-        w->services.whileOpen = nullptr;
-        const QStringList fromCard = {card + u"/MKZ07_01.WAV"_s, card + u"/MKZ08_01.WAV"_s,
-                                      card + u"/MKZ09-01.WAV"_s};
-        QCOMPARE(w->Column(1), (fromCard + QStringList{a.toLocalFile(), b.toLocalFile()}));
+        QCOMPARE(w->Column(1), (QStringList{card + u"/MKZ07_01.WAV"_s, card + u"/MKZ08_01.WAV"_s,
+                                            a.toLocalFile(), b.toLocalFile()}));
         w->SelectRow(0);
-        QCOMPARE(w->Combo("sourceEnd")->count(), 2);
-
-        // The program's own start: files after the window has shown, then the usual exit question.
-        w->controller.mainWindow()->hide(); // the loop ends with the last window shown
-        ScriptedServices started;           // closed once the files' refusal has come
-        started.answers = {kAlertFirstButton, kAlertFirstButton};
-        started.whileOpen = [&started] {
-            if (started.asked.size() == 1)
-                QTimer::singleShot(0, qApp, &QApplication::closeAllWindows);
-        };
-        QCOMPARE(RunMorvexApplication(*qobject_cast<QApplication*>(qApp), started,
-                                      {w->Out("gone.wav"), a.toLocalFile()}),
-                 0);
-        QCOMPARE(started.asked, (QStringList{cannotOpen + SystemError(w->Out("gone.wav"), ENOENT),
-                                             kExit + u"Settings will be lost.|[OK]|Cancel"_s}));
+        QCOMPARE(w->Get<QComboBox>("sourceEnd")->count(), 2);
     }
 
     void shortcutsWork() {
@@ -303,9 +263,8 @@ private slots:
         QVERIFY(w->Get("startButton")->toolTip().endsWith(u"(Ctrl+Return)"_s));
     }
 
-    // A take's warning shows with its task; however small the window system makes the window
-    // (some ignore its minimum), it grows back to where every control, the note too, has room.
-    void takeWarningShownWithRoomForIt() {
+    // A take's warning shows with its task, in its row's tooltips and the note below the list.
+    void takeWarningShownWithItsTask() {
         const QUrl start = w->Take(5, 2);
         // The take's third file in another format: not part of the take, and the user is told.
         testtake::WriteFile(w->dir.File("MKZ05_03.WAV"),
@@ -319,85 +278,11 @@ private slots:
             QVERIFY(w->Column(column, Qt::ToolTipRole).last().endsWith(u"\n"_s + note));
         w->SelectRow(0);
         QVERIFY(w->Get("noteInfoString")->isHidden());
-        w->SelectRow(1);
-        w->Pick(w->Out("missing/Gig")); // a second line in the note
-        QMainWindow* window = w->controller.mainWindow();
-        QSignalSpy heights(window->windowHandle(), &QWindow::heightChanged);
-        window->windowHandle()->resize(400, 250); // the window system's resize comes later
-        QTRY_VERIFY(heights.contains(QVariantList{250}));
-        QTRY_VERIFY(window->width() >= window->minimumWidth() &&
-                    window->height() >= window->minimumHeight());
-        QCoreApplication::processEvents();
-        QStringList cramped;
-        for (QWidget* control : window->findChildren<QWidget*>()) {
-            const QSize need = control->minimumSizeHint().expandedTo(control->minimumSize());
-            if (control->isVisibleTo(window) && !control->objectName().startsWith(u"qt_"_s) &&
-                (control->width() < need.width() || control->height() < need.height()))
-                cramped << control->objectName();
-        }
-        QCOMPARE(cramped.join(u" "_s), QString());
-        QVERIFY(w->Text("noteInfoString").count(u'\n') >= 1);
     }
 
-    // Closing asks nothing once all is done; during a run its "OK" deletes the unfinished
-    // task's outputs, not the finished ones'. Closed between two steps: surely unfinished.
-    void closingDuringARunDeletesOnlyUnfinishedOutputs() {
-        w->Add(1, "short");
-        w->Click("startButton");
-        for (int i = 0; i < 1000 && w->controller.isConversionRunning(); ++i)
-            w->Tick();
-        QVERIFY(w->controller.windowShouldClose());
-        w->controller.setStepBudgetMs(0);
-        w->Add(2, "long", 200);
-        w->Click("startButton");
-        for (int i = 0; i < 1000 && !w->Exists("long_02.wav"); ++i)
-            w->Tick();
-        w->services.answers = {kAlertFirstButton};
-        QVERIFY(w->Exists("long_02.wav") && w->controller.mainWindow()->close());
-        QVERIFY(!w->Exists("long_01.wav") && w->Exists("short_01.wav"));
-        QCOMPARE(w->services.asked.last(),
-                 kExit + u"Conversion is still running: the output files of the running task "
-                         "(MKZ02_01.WAV) will be deleted.|OK|[Cancel]"_s);
-    }
-
-    // Add… opens where the last take was added, Choose… where the last destination went (at
-    // first the take's own folder) and proposes the take's name.
-    void panelsOpenWhereTheWorkIs() {
-        const QString cardA = w->Out("cardA"), cardB = w->Out("cardB"), out = w->Out("out");
-        QDir().mkpath(out);
-        w->Pick(WriteTake(cardA, 1, 1, 2, 480), "addFileButton");
-        w->Pick(out + u"/Gig"_s);
-        w->Drop({QUrl::fromLocalFile(WriteTake(cardB, 2, 1, 2, 480))});
-        w->Pick(out + u"/Other"_s);
-        w->Pick(WriteTake(cardA, 3, 1, 2, 480), "addFileButton");
-        w->Pick(out + u"/Third"_s);
-        w->SelectRow(0);
-        w->services.panels.push_back({}); // its own destination again: cancelled
-        w->Click("setDestinationButton");
-        QCOMPARE(w->services.places,
-                 (QStringList{QString(), cardA + u"|MKZ01_01"_s, out + u"|MKZ02_01"_s, cardB,
-                              out + u"|MKZ03_01"_s, out + u"|Gig"_s}));
-    }
-
-    // The real dialogs: Add… offers every file besides WAV files, Choose… shows the name
-    // proposed; an alert takes Return as its default button and Escape as "Cancel" (the last).
-    void realDialogsShowWhatTheyAreGiven() {
+    // A real alert takes Return as its default button and Escape as "Cancel" (the last).
+    void realAlertAnswersByKey() {
         QtToolkitServices real;
-        const QString folder = QString::fromStdString(w->dir.Path());
-        QStringList seen;
-        const auto look = [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            seen = dialog->nameFilters() + dialog->selectedFiles();
-            dialog->reject();
-        };
-        QTimer::singleShot(0, look);
-        QCOMPARE(real.runOpenPanel(nullptr, {u"Add"_s, {}, folder, {u"wav"_s}}).result,
-                 kPanelCancelled);
-        QCOMPARE(seen.mid(0, 2),
-                 (QStringList{u"WAV files (*.wav *.WAV *.Wav)"_s, u"All files (*)"_s}));
-        QTimer::singleShot(0, look);
-        real.runSavePanel(nullptr, {u"Choose"_s, {}, folder, u"MKZ01_01"_s});
-        QCOMPARE(seen.last(), folder + u"/MKZ01_01"_s);
         const std::tuple<Qt::Key, int, int> cases[] = {{Qt::Key_Return, 0, kAlertFirstButton},
                                                        {Qt::Key_Return, 1, kAlertSecondButton},
                                                        {Qt::Key_Escape, 0, kAlertSecondButton}};
@@ -423,21 +308,16 @@ private slots:
         w->services.panels.push_back({kPanelChosen, w->Out(""), chosen});
         w->services.answers = {kAlertFirstButton};
         w->Click("addFileButton");
-        QCOMPARE(w->Model()->rowCount(), 1);
-        QCOMPARE(w->Model()->index(0, 1).data().toString(), chosen.last() + u" + 2 files"_s);
+        QCOMPARE(w->Column(1), QStringList{chosen.last() + u" + 2 files"_s});
         w->Pick(w->Out("joined"));
         w->Click("startButton");
         for (int tick = 0; tick < 100 && w->controller.isConversionRunning(); ++tick)
             w->Tick();
-        QCOMPARE(w->Icons(), QStringList{u"Done"_s});
         QByteArray want; // the second channel of every frame
         for (size_t at = 2; at < stream.size(); at += 6)
             want.append(reinterpret_cast<const char*>(&stream[at]), 2);
-        QFile output(w->Out("joined_02.wav"));
-        QVERIFY(output.open(QIODevice::ReadOnly));
-        QCOMPARE(output.readAll().mid(80), want);
         SF_INFO info{};
-        SNDFILE* sound = sf_open(qPrintable(output.fileName()), SFM_READ, &info);
+        SNDFILE* sound = sf_open(qPrintable(w->Out("joined_02.wav")), SFM_READ, &info);
         QByteArray read(want.size(), '\0');
         QCOMPARE(sf_read_short(sound, reinterpret_cast<short*>(read.data()), 3000), 3000);
         sf_close(sound);
