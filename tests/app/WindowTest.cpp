@@ -256,8 +256,16 @@ private slots:
         press(Qt::Key_Return);
         QVERIFY(w->controller.isConversionRunning());
         w->services.answers = {kAlertSecondButton, kAlertSecondButton};
+        int heldInDialogs = 0; // the run stands still while a question about it is open
+        w->services.whileOpen = [&] {
+            const QString before = w->Text("progressIndicator");
+            w->Tick(8);
+            heldInDialogs += !w->controller.conversionTimer().isActive() &&
+                             w->Text("progressIndicator") == before;
+        };
         press(Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
         press(Qt::Key_Q);
+        QCOMPARE(heldInDialogs, 2);
         QVERIFY(w->controller.isConversionRunning() && window->isVisible());
         QVERIFY(w->services.asked.at(2).startsWith(u"Do you really want to stop"_s));
         QVERIFY(w->Get("startButton")->toolTip().endsWith(u"(Ctrl+Return)"_s));
