@@ -334,7 +334,8 @@ void MorvexController::addFile() {
     options.title = QStringLiteral("Select start file for new task");
     options.prompt = QStringLiteral("Add");
     options.directory = m_LastSource;
-    options.fileTypes = {QStringLiteral("wav")};
+    options.fileTypes = {QStringLiteral("wav"),
+                         QStringLiteral("w64")}; // Wave64 goes by its own name too
     options.allowsMultipleSelection = true;
     const PanelAnswer answer = runOpenPanel(options);
     if (answer.result != kPanelChosen)
