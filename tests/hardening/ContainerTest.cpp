@@ -117,8 +117,8 @@ TEST(Containers, WrittenByTheirWritersSplitExactly) {
     SplitsExactly(path, 1, ambisonic);
 }
 
-// Recorder and DAW layouts, RF64/BW64/Wave64 built as their standards lay them out, and Morvex's
-// own RF64 header: each as the start file and as a follower of a take cut inside a frame.
+// Recorder and DAW layouts, RF64/BW64/Wave64 as their standards lay them out: each as the start
+// file and as a follower of a take cut inside a frame.
 TEST(Containers, LayoutsAsStartFileAndFollower) {
     const testtake::WavFormat format{2, 24};
     const Bytes fmt = FmtChunk(format);
@@ -226,17 +226,14 @@ TEST(Containers, SizesPast4GiBInInfoAndJson) {
     const Bytes fmt = FmtChunk({2, 16});
     const uint64_t big = 4500000000ULL, rf64 = 5ULL << 30;
     const auto wav = [&](uint32_t size) { return Riff("RIFF", fmt, {}, size); };
+    const Bytes ds64 = Cat({Ds64(rf64 + 72, rf64, rf64 / 4), fmt});
     // The header up to the audio, bytes of audio behind it, what ends the file, whether wrapped.
     const std::tuple<Bytes, uint64_t, Bytes, bool> cases[] = {
-        {Riff("RF64", Cat({Ds64(rf64 + 72, rf64, rf64 / 4), fmt}), {}, 0xFFFFFFFFU),
-         rf64,
-         {},
-         false},
+        {Riff("RF64", ds64, {}, 0xFFFFFFFFU), rf64, {}, false},
         {wav(static_cast<uint32_t>(big)), big, {}, true},
         {wav(static_cast<uint32_t>(big)), big, testtake::Chunk("LIST", Bytes(26, 'l')), true},
         {wav(0xFFFFFFFFU), big, {}, false},
-        // The declared size is right: the chunk behind it runs to the end of the file, which
-        // is also where the size plus 2^32 would end.
+        // Right as declared: the chunk behind it ends where the size plus 2^32 would end.
         {wav(1000), 1000, Cat({Tag("JUNK"), Le(0xFFFFFFF8U, 4)}), false}};
     for (const auto& [header, audio, after, wrapped] : cases) {
         TempDir dir;

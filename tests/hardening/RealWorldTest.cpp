@@ -13,9 +13,8 @@ std::string Text(const std::function<bool(char*)>& get) {
     return text;
 }
 
-// Only data chunks are audio, with or without a pad byte after an odd chunk; an unfinished size
-// runs to the end of the file. Outputs keep the take's time, so folders sort by recording time.
-// Slow syncs run on the writer's thread: finishing steps answer again, never hold the caller.
+// Only data chunks are audio, padded after an odd chunk or not; an unfinished size runs to the end.
+// Outputs keep the take's time; slow syncs run on the writer's thread, never holding the caller.
 TEST(RealWorld, ChunksAroundTheAudioAndUnfinishedSizesOnASlowCard) {
     testtake::WavLayout trailing, padded, unpadded;
     trailing.trailingBytes = testtake::Chunk("iXML", Bytes(7, '<'));
@@ -74,26 +73,32 @@ TEST(RealWorld, StartingFromALaterFileKeepsTheFramePhase) {
     EXPECT_EQ(Text([&](char* t) { return other.GetTakeWarning(0, t); }), "");
 }
 
-// A read that fails fails the task with the reason and leaves nothing.
-TEST(RealWorld, ReadFailuresFailTheTask) {
+// A read that fails or comes up short fails the task with the reason and leaves nothing.
+TEST(RealWorld, ReadFailuresAndSourcesCutShortFailTheTask) {
     TempDir in, out; // 12 MiB in two files: three source blocks in the first
     const Take big = WriteTake(in.Path(), 8, 2, 16, 3U << 20, {(10U << 20) + 1});
-    const std::tuple<const char*, std::string, uint64_t> cases[] = {
-        {"start file, second block", big.Paths[0], 5U << 20},
-        {"follower header", big.Paths[1], 20},
-    };
-    for (const auto& [name, file, at] : cases) {
-        SCOPED_TRACE(name);
+    // The file that fails, at which byte (0: cut short once its first block is read), the reason.
+    const std::tuple<std::string, uint64_t, const char*> cases[] = {
+        {big.Paths[0], 5U << 20, ": Input/output error"}, // start file, second block
+        {big.Paths[1], 20, ": Input/output error"},       // follower header
+        {big.Paths[0], 0, ": it ends before the end of its audio"}};
+    for (const auto& [file, at, reason] : cases) {
+        SCOPED_TRACE(file + reason);
         CMorvexWorker worker;
         AddTask(worker, 0, big.Paths[0], out.File("big"));
-        {
-            const ScopedEnv fault(
-                {{"MORVEX_FAULT_READ_FILE", file}, {"MORVEX_FAULT_READ_AT", std::to_string(at)}});
-            RunAll(worker, 1);
+        const ScopedEnv fault(at == 0 ? EnvValues{}
+                                      : EnvValues{{"MORVEX_FAULT_READ_FILE", file},
+                                                  {"MORVEX_FAULT_READ_AT", std::to_string(at)}});
+        worker.StartConversion(1);
+        for (int i = 0; i < 10 && worker.ConversionStep() != kConvConvert; ++i) {
+        }
+        if (at == 0) {
+            fs::resize_file(file, 6000000); // the bytes gone are no end of the audio
+        }
+        while (worker.ConversionStep() != kConvRunOver) {
         }
         EXPECT_EQ(worker.Entry(0).ErrorState, kErrorInputRead);
-        EXPECT_EQ(Text([&](char* t) { return worker.GetFailureDetail(0, t); }),
-                  file + ": Input/output error");
+        EXPECT_EQ(Text([&](char* t) { return worker.GetFailureDetail(0, t); }), file + reason);
         EXPECT_TRUE(ListDir(out.Path()).empty());
     }
 }
