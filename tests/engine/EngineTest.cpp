@@ -123,8 +123,7 @@ void ExpectSame(const Side& r, const Side& k) {
     }
 }
 
-// Every sample width, output type and buffer size, with failing flushes; takes cut into files and
-// blocks anywhere, also inside a frame, each block ending at an unmapped page.
+// Every width, output type and buffer size, failing flushes, blocks cut inside frames at a guard.
 TEST(Kernel, MatchesByteWiseReferenceAfterEveryBlock) {
     uint8_t* const end = GuardedEnd(30000);
     for (uint32_t seed = 1; seed <= 600 && !HasFailure(); ++seed) {
@@ -170,8 +169,7 @@ TEST(Kernel, MatchesByteWiseReferenceAfterEveryBlock) {
     }
 }
 
-// Two buffer sets take turns; a failed write is told once, with its slot and errno, and stops the
-// batch.
+// Two buffer sets take turns; a failed write is told once, with slot and errno, and ends the batch.
 TEST_F(EngineTest, OutputWriterTakesTurnsWithTwoSetsAndTellsTheFirstFailure) {
     CTzFileHandler files;
     COutputWriter writer;
@@ -211,8 +209,7 @@ TEST_F(EngineTest, OutputWriterTakesTurnsWithTwoSetsAndTellsTheFirstFailure) {
     files.Close(refs[2]);
 }
 
-// Create never replaces a file nor takes a bare name (it would land in the working directory);
-// Open refuses a directory or FIFO at once (opening a FIFO would block).
+// No replaced file, no bare name (the working directory); no directory or FIFO opened (it blocks).
 TEST_F(EngineTest, FileHandlerRefusesTakenBareAndIrregularPaths) {
     CTzFileHandler files;
     testtake::WriteFile(dir.File("taken"), Bytes(123, 5));
@@ -255,8 +252,7 @@ TEST_F(EngineTest, TaskCanStartAllDoneAndNamesInUse) {
     }
 }
 
-// Settings uncounted check nothing; every counted setting and removal re-checks all clashes by
-// the files written: gone ones clear anywhere, new ones show at once on the later task.
+// Counted settings and removals re-check all clashes by the files written; uncounted ones do not.
 TEST_F(EngineTest, TaskNameClashesAreRecheckedOnEverySettingAndRemoval) {
     const std::string take = Wav(dir.File("take"), Fmt{2, 16});
     int count = 3;
@@ -446,8 +442,7 @@ TEST_F(EngineTest, ConversionTasksRefusedAtTheStartCreateNothing) {
     EXPECT_TRUE(testtake::FileExists(fits + "_01.wav"));
 }
 
-// A follower cut before its data chunk; the buffer behind it still holds "data" from the start
-// file.
+// A follower cut before its data chunk, while the buffer still holds the start file's "data".
 TEST_F(EngineTest, ConversionFollowerHeaderIsNeverFoundInAnEarlierBlock) {
     Bytes stream = testtake::PatternSamples(300, 4, 2);
     std::copy_n("data", 4, stream.begin() + 4);
