@@ -14,21 +14,8 @@ using namespace morvex;
 
 namespace {
 
-Bytes Le(uint64_t value, int bytes) {
-    Bytes out;
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
-    return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
+using testtake::Cat;
+using testtake::Le;
 
 const auto Tag = [](const char* tag) { return Bytes(tag, tag + 4); };
 

@@ -7,9 +7,7 @@
 
 namespace testtake {
 
-namespace {
-
-Bytes Le(uint32_t v, int bytes) {
+Bytes Le(uint64_t v, int bytes) {
     Bytes out;
     for (int i = 0; i < bytes; ++i) {
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -24,8 +22,6 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     }
     return out;
 }
-
-} // namespace
 
 Bytes Chunk(const char tag[4], const Bytes& body) {
     Bytes out = Cat({Bytes(tag, tag + 4), Le(static_cast<uint32_t>(body.size()), 4), body});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ struct WavLayout {
     bool padData = false;               // a pad byte after data of odd size, as RIFF asks
 };
 
+// `value` in `bytes` little-endian bytes; parts joined in order.
+Bytes Le(uint64_t value, int bytes);
+Bytes Cat(std::initializer_list<Bytes> parts);
 // A whole chunk: tag, little-endian size and body, padded to even length.
 Bytes Chunk(const char tag[4], const Bytes& body);
 
