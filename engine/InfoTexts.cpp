@@ -54,8 +54,8 @@ void TimeText(const SplitEntryInfo& entry, char* out) {
 }
 
 void SizesText(const SplitEntryInfo& entry, char* out) {
-    const double total = ToGB(static_cast<double>(entry.BytesTotal));
     const OutputPlan plan = PlanOutputs(entry);
+    const double total = ToGB(static_cast<double>(plan.ConvertedBytes));
     const double perFile = plan.SizeDivisor > 0.0 ? total / plan.SizeDivisor : 0.0;
     std::snprintf(out, kInfoTextBytes,
                   plan.Rf64 ? "%2.2f GB per file (RF64), %2.2f GB total"

@@ -13,6 +13,10 @@ inline constexpr int kMaxTakeFiles = 100;
 inline constexpr int kInfoTextBytes = 200;
 // Notes that name a file: its name (at most 255 bytes) and a reason.
 inline constexpr int kNoteTextBytes = 512;
+// A track name of the recording as an output's name carries it: at most 64 bytes.
+inline constexpr int kTrackNameBytes = 65; // terminator included
+// The bext chunk's originator field: 32 bytes.
+inline constexpr int kOriginatorBytes = 33;
 inline constexpr uint32_t kHeaderScanBytes = 10240;
 inline constexpr uint32_t kMinFileBytes = 45;
 inline constexpr uint32_t kSourceBufferBytes = 4194304;

@@ -3,6 +3,7 @@
 #include "InputContainer.h"
 #include "MorvexLimits.h"
 #include "OutputPlan.h"
+#include "TakeMetadata.h"
 #include "TzFileHandler.h"
 #include "WaveHeader.h"
 
@@ -59,6 +60,17 @@ struct SplitEntryInfo {
     char (*GivenFilePaths)[morvex::kMaxPathBytes];
     // The start file's container, for the texts.
     morvex::InputContainer Container;
+    // The source channels converted: bit c for channel c (from 0); 0 converts every channel.
+    uint64_t ChannelSelection;
+    // Outputs are named after the recording's track names as well as their numbers.
+    bool fTrackNames;
+    // Outputs whose samples are all digital silence are deleted before the task is done.
+    bool fSkipSilent;
+    // The source channels (bit c for channel c) whose outputs the last conversion deleted as
+    // silent.
+    uint64_t SkippedChannels;
+    // What the start file knows of the recording: time, originator, track names, layout.
+    morvex::TakeMetadata Metadata;
 };
 
 // The splitting engine: the task table, the analysis of takes, the conversion state machine and
@@ -84,6 +96,18 @@ public:
     // the task writes change with its format.
     void SetDestinationFormat(int index, int format, int count = 0);
     int GetDestinationFormat(int index) const;
+    // The source channels to convert, bit c for channel c (from 0); 0 for every channel. False,
+    // leaving the task as it was, when it names a channel the take does not have. (Tasks of one
+    // base clash whatever their channels: their names would differ only by chance.)
+    bool SetChannelSelection(int index, uint64_t channels);
+    uint64_t GetChannelSelection(int index) const;
+    // Outputs named "BASE_NN_<track name>" from the recording's track names.
+    void SetTrackNaming(int index, bool on);
+    bool GetTrackNaming(int index) const;
+    // Outputs of digital silence (a pair: both channels) deleted at the end of the task;
+    // Entry(index).SkippedChannels tells which.
+    void SetSkipSilent(int index, bool on);
+    bool GetSkipSilent(int index) const;
     int GetEntryState(int index) const;
     bool CanStart(int count) const;
     bool AllDone(int count) const;

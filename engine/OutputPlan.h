@@ -10,7 +10,8 @@ struct SplitEntryInfo;
 
 namespace morvex {
 
-inline constexpr int kOutputSuffixBytes = 16; // "_NN." and an extension, terminator included
+// "_NN", "_" and a track name, "." and an extension, terminator included.
+inline constexpr int kOutputSuffixBytes = 4 + kTrackNameBytes + 16;
 
 // What a task writes, worked out from its record alone: the conversion, the texts, the output
 // names and the front ends all read it here, so they cannot drift apart.
@@ -19,26 +20,40 @@ struct OutputPlan {
     // outputs as WAV does, and its task is refused at its start.
     bool KnownFormat = false;
     OutputFormat Format = OutputFormat::Wav;
-    int ChannelsPerOutput = 0; // 1, 2, or every channel of the take
-    int OutputCount = 0;       // output n holds the channels from n * ChannelsPerOutput on
-    bool CannotPair = false;   // pairs asked of an odd channel count
+    // The channels converted, in order: Channels[k] is the source channel (from 0) of the k-th.
+    // Every channel of the take unless the task selects some.
+    int SelectedCount = 0;
+    uint8_t Channels[kMaxChannels] = {};
+    bool Selective = false;    // fewer channels than the take has
+    int ChannelsPerOutput = 0; // 1, 2, or every channel converted
+    int OutputCount = 0;       // output n holds converted channels n * ChannelsPerOutput on
+    bool CannotPair = false;   // pairs asked of an odd number of channels
     int BytesPerSample = 0;    // the sample container: 12 bits take 2 bytes
     uint64_t FrameBytes = 0;   // of the take: every channel's sample
     // Every output's header, its DataBytes the sample bytes of the whole frames of the take.
     HeaderValues Header;
     int HeaderBytes = 0;
     bool Rf64 = false; // the outputs take the layout for large files
-    // How many outputs' worth of the take each output holds, for the per-file size (1.5 for pairs
-    // of three channels, whose task cannot start); 1 for one output of every channel.
+    // The bytes of the take that are converted: all of them, or the selected channels' samples of
+    // its whole frames.
+    uint64_t ConvertedBytes = 0;
+    // How many outputs' worth of the converted bytes each output holds, for the per-file size
+    // (1.5 for pairs of three channels, whose task cannot start); 1 for one output of them all.
     double SizeDivisor = 0.0;
+    // What each output's name adds after its number: the track name(s) of its channels, made safe
+    // for file names; "" when the task does not ask for them or the recording names none.
+    char Labels[kMaxChannels][kTrackNameBytes] = {};
 
-    // Output n's first channel, counted from 0, and the number in its name, counted from 1.
+    // Output n's first converted channel (its slot in the conversion), and the number in its
+    // name: the source channel's, counted from 1.
     int FirstChannel(int n) const { return n * ChannelsPerOutput; }
-    int Number(int n) const { return FirstChannel(n) + 1; }
+    int Number(int n) const { return Channels[FirstChannel(n)] + 1; }
+    // The source channel (from 0) of output n's k-th channel.
+    int SourceChannel(int n, int k) const { return Channels[FirstChannel(n) + k]; }
     // Whether outputs named after `base` fit a path of kMaxPathBytes.
     bool NamesFit(const char* base) const;
-    // "_NN." + the format's extension: what output n's name adds to the base. False past the
-    // last output.
+    // "_NN." + the format's extension, or "_NN_<label>." + it: what output n's name adds to the
+    // base. False past the last output.
     bool OutputSuffix(int n, char (&suffix)[kOutputSuffixBytes]) const;
     // base + that suffix into `path` (kMaxPathBytes); false past the last output or when the name
     // does not fit.

@@ -352,6 +352,9 @@ int CMorvexWorker::AddStartFile(int index, const char* path, bool findTake) {
     entry.DataSize[0] = file.Extent;
     entry.Container = file.Container;
     entry.FrameSkipBytes = 0;
+    entry.ChannelSelection = 0; // a selection is of the take it was made for
+    entry.SkippedChannels = 0;
+    entry.Metadata = {};
     entry.TakeWarning[0] = '\0';
     if (file.Wrapped) {
         AddWrappedNote(entry, path, file.DeclaredSize, file.Extent);

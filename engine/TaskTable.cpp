@@ -1,5 +1,6 @@
 // The task table: settings of each task, the state it shows, its removal, and the clean-up of
 // whatever a conversion holds.
+#include "ChannelList.h"
 #include "MorvexWorker.h"
 #include "OutputPlan.h"
 #include "OutputWriter.h"
@@ -191,6 +192,42 @@ void CMorvexWorker::SetDestinationFormat(int index, int format, int count) {
 
 int CMorvexWorker::GetDestinationFormat(int index) const {
     return IsEntryIndex(index) ? m_Entries[index].Format : 0;
+}
+
+bool CMorvexWorker::SetChannelSelection(int index, uint64_t channels) {
+    if (!IsEntryIndex(index)) {
+        return false;
+    }
+    SplitEntryInfo& entry = m_Entries[index];
+    if (channels != EffectiveChannels(channels, entry.ChannelNumb) && channels != 0) {
+        return false;
+    }
+    entry.ChannelSelection = channels;
+    return true;
+}
+
+uint64_t CMorvexWorker::GetChannelSelection(int index) const {
+    return IsEntryIndex(index) ? m_Entries[index].ChannelSelection : 0;
+}
+
+void CMorvexWorker::SetTrackNaming(int index, bool on) {
+    if (IsEntryIndex(index)) {
+        m_Entries[index].fTrackNames = on;
+    }
+}
+
+bool CMorvexWorker::GetTrackNaming(int index) const {
+    return IsEntryIndex(index) && m_Entries[index].fTrackNames;
+}
+
+void CMorvexWorker::SetSkipSilent(int index, bool on) {
+    if (IsEntryIndex(index)) {
+        m_Entries[index].fSkipSilent = on;
+    }
+}
+
+bool CMorvexWorker::GetSkipSilent(int index) const {
+    return IsEntryIndex(index) && m_Entries[index].fSkipSilent;
 }
 
 bool CMorvexWorker::RunUnderway() const {
