@@ -109,20 +109,21 @@ TEST(Containers, WrittenByTheirWritersSplitExactly) {
 TEST(Containers, LayoutsAsStartFileAndFollower) {
     const testtake::WavFormat format{2, 24};
     const Bytes fmt = FmtChunk(format);
-    const Bytes bext = testtake::Chunk("bext", Bytes(601, 'b')); // odd: a pad byte follows
+    // Chunks of the size recorders write; their tags not the metadata outputs carry.
+    const Bytes bext = testtake::Chunk("levl", Bytes(601, 'b')); // odd: a pad byte follows
     using Layout = std::function<Bytes(const Bytes& data)>;
     const std::tuple<const char*, uint64_t, Layout> layouts[] = {
-        {"bext, iXML of 12 KB, fmt, PAD: audio at 128 KiB", 131072,
+        {"levl, _PMX of 12 KB, fmt, PAD: audio at 128 KiB", 131072,
          [&](const Bytes& data) {
-             const Bytes head = Cat({bext, testtake::Chunk("iXML", Bytes(12288, '<')), fmt});
+             const Bytes head = Cat({bext, testtake::Chunk("_PMX", Bytes(12288, '<')), fmt});
              return Riff("RIFF",
                          Cat({head, testtake::Chunk("PAD ", Bytes(131072 - 28 - head.size(), 0))}),
                          data);
          }},
-        {"fmt after LIST and bext, a chunk after the audio", 12 + 8 + 100 + 610 + 24 + 8,
+        {"fmt after LIST and levl, a chunk after the audio", 12 + 8 + 100 + 610 + 24 + 8,
          [&](const Bytes& data) {
              return Riff("RIFF", Cat({testtake::Chunk("LIST", Bytes(99, 'i')), bext, fmt}), data,
-                         {}, testtake::Chunk("iXML", Bytes(9, '<')));
+                         {}, testtake::Chunk("_PMX", Bytes(9, '<')));
          }},
         {"audio behind the first 4 MiB read", (5 << 20) + 44,
          [&](const Bytes& data) {
