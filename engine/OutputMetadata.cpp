@@ -50,10 +50,13 @@ pugi::xml_node FindTrack(const pugi::xml_node& list, int sourceTracks, long chan
     return {};
 }
 
-void SetChild(pugi::xml_node parent, const char* name, int value, bool first) {
+// A child's value, the child made where there is none: after the child named `after` when there
+// is one (null: none), else first.
+void SetChild(pugi::xml_node parent, const char* name, int value, const char* after) {
     pugi::xml_node child = parent.child(name);
     if (!child) {
-        child = first ? parent.prepend_child(name) : parent.append_child(name);
+        const pugi::xml_node before = after != nullptr ? parent.child(after) : pugi::xml_node{};
+        child = before ? parent.insert_child_after(name, before) : parent.prepend_child(name);
     }
     child.text().set(value);
 }
@@ -86,14 +89,14 @@ void ReduceTrackList(pugi::xml_node list, const OutputPlan& plan, int n) {
             last = list.insert_copy_after(indentation, last);
         }
         last = list.insert_copy_after(source, last);
-        SetChild(last, "INTERLEAVE_INDEX", ++kept, false);
+        SetChild(last, "INTERLEAVE_INDEX", ++kept, "CHANNEL_INDEX");
     }
     for (int t = 0; t < sourceTracks; ++t) {
         const pugi::xml_node track = list.child("TRACK");
         list.remove_child(Indentation(track));
         list.remove_child(track);
     }
-    SetChild(list, "TRACK_COUNT", kept, true);
+    SetChild(list, "TRACK_COUNT", kept, nullptr);
 }
 
 struct BoundedWriter : pugi::xml_writer {
@@ -120,17 +123,21 @@ int CodingHistoryLine(uint32_t sampleRate, int bitsPerSample, int channels, char
                          bitsPerSample, ModeName(channels), MORVEX_VERSION);
 }
 
+// Of even size, a NUL ending the history where it must: libsndfile's RF64 reader loses its way
+// after a chunk of odd size, whose pad byte it does not skip.
 uint32_t OutputBextBytes(const TakeMetadata& metadata, uint32_t sampleRate, int bitsPerSample,
                          int channels) {
     char line[kHistoryLineBytes];
     const int length = CodingHistoryLine(sampleRate, bitsPerSample, channels, line, sizeof line);
-    return kBextFixedBytes + metadata.CodingHistoryBytes + static_cast<uint32_t>(length);
+    const uint32_t bytes =
+        kBextFixedBytes + metadata.CodingHistoryBytes + static_cast<uint32_t>(length);
+    return bytes + (bytes & 1U);
 }
 
 void BuildOutputBext(const uint8_t* source, uint32_t bytes, const TakeMetadata& metadata,
                      bool frameSkipped, uint32_t sampleRate, int bitsPerSample, int channels,
                      uint8_t* out) {
-    std::memset(out, 0, kBextFixedBytes);
+    std::memset(out, 0, OutputBextBytes(metadata, sampleRate, bitsPerSample, channels));
     std::memcpy(out, source, std::min(bytes, kBextFixedBytes));
     PutLE64(out + kTimeReferenceAt, metadata.TimeReference + (frameSkipped ? 1 : 0));
     CopyCodingHistory(source, bytes, out + kBextFixedBytes);

@@ -101,7 +101,8 @@ void PlanMetadata(const SplitEntryInfo& entry, OutputPlan& plan) {
                                            kBitsPerByte * plan.BytesPerSample, header.Channels);
     }
     if ((room & kMetadataIxml) != 0 && metadata.IxmlBytes > 0 && metadata.IxmlParsed) {
-        header.IxmlBytes = metadata.IxmlBytes + kIxmlSlackBytes;
+        // Even, as the bext is, for libsndfile's RF64 reader.
+        header.IxmlBytes = (metadata.IxmlBytes + kIxmlSlackBytes + 1) & ~1U;
     }
     if ((room & kMetadataChannelMask) != 0 && metadata.ChannelMask != 0 &&
         plan.ChannelsPerOutput > 1 && !plan.CannotPair) {

@@ -1,6 +1,9 @@
-// What a recording knows beside its samples (bext, iXML, speaker positions) is found in the take's
-// start file and carried into the outputs, as readers that share none of our code read them.
+// A take's bext, iXML and speaker positions in its outputs, as libsndfile, ffprobe and Qt's XML
+// reader (none of them sharing our code) see them.
+#include "OutputHeaders.h"
 #include "SplitHarness.h"
+
+#include <QXmlStreamReader>
 
 #include <cstring>
 
@@ -11,84 +14,171 @@ using testtake::Cat;
 
 namespace {
 
-// A bext chunk of these fields, and an iXML chunk naming tracks: "name@channel" per track, whose
-// interleave index is its place in the list (none where the name ends in '~').
 Bytes BextChunk(const std::string& originator, uint64_t time, const std::string& history) {
-    Bytes body(602, 0);
-    std::memcpy(&body[256], originator.data(), originator.size());
-    const Bytes t = testtake::Le(time, 8);
-    std::copy(t.begin(), t.end(), body.begin() + 338);
-    body.insert(body.end(), history.begin(), history.end());
-    return testtake::Chunk("bext", body);
+    return testtake::Chunk("bext", Cat({Bytes(256, 0), Bytes(originator.begin(), originator.end()),
+                                        Bytes(82 - originator.size(), 0), testtake::Le(time, 8),
+                                        Bytes(256, 0), Bytes(history.begin(), history.end())}));
 }
-std::string Ixml(const std::vector<std::string>& tracks, const std::string& scene = "S1") {
-    std::string text = "<?xml version=\"1.0\"?>\n<BWFXML><SCENE>" + scene + "</SCENE><TRACK_LIST>";
-    text += "<TRACK_COUNT>" + std::to_string(tracks.size()) + "</TRACK_COUNT>";
-    for (size_t k = 0; k < tracks.size(); ++k) {
-        const size_t at = tracks[k].find('@');
-        const bool noInterleave = tracks[k].back() == '~';
-        text +=
-            "<TRACK><CHANNEL_INDEX>" + tracks[k].substr(at + 1) + "</CHANNEL_INDEX>" +
-            (noInterleave ? ""
-                          : "<INTERLEAVE_INDEX>" + std::to_string(k + 1) + "</INTERLEAVE_INDEX>") +
-            "<NAME>" + tracks[k].substr(0, at) + "</NAME></TRACK>";
+// iXML of tracks "<CHANNEL_INDEX>n</CHANNEL_INDEX>[<INTERLEAVE_INDEX>..]<NAME>..": a TRACK each.
+Bytes IxmlChunk(const std::string& scene, const std::vector<std::string>& tracks) {
+    std::string text = "<?xml version=\"1.0\"?>\n<BWFXML><SCENE>" + scene +
+                       "</SCENE><TRACK_LIST><TRACK_COUNT>" + std::to_string(tracks.size()) +
+                       "</TRACK_COUNT>";
+    for (const std::string& track : tracks) {
+        text += "\n  <TRACK>" + track + "</NAME></TRACK>";
     }
-    return text + "</TRACK_LIST></BWFXML>\n";
-}
-Bytes IxmlChunk(const std::string& text) {
+    text += scene.empty() ? "" : "</TRACK_LIST></BWFXML>\n"; // no scene: a text that does not parse
     return testtake::Chunk("iXML", Bytes(text.begin(), text.end()));
 }
+std::string Track(int channel, int interleave, const std::string& name) {
+    const std::string index = "<INTERLEAVE_INDEX>" + std::to_string(interleave) + "</";
+    return "<CHANNEL_INDEX>" + std::to_string(channel) + "</CHANNEL_INDEX>" +
+           (interleave == 0 ? "" : index + "INTERLEAVE_INDEX>") + "<NAME>" + name;
+}
 
-// A take whose files each carry their own chunks: the stream cut at `cuts`, file k of `layouts[k]`.
-std::vector<std::string> WriteFiles(const std::string& dir, const testtake::WavFormat& format,
-                                    const Bytes& stream, const std::vector<size_t>& cuts,
-                                    const std::vector<testtake::WavLayout>& layouts) {
-    std::vector<std::string> paths;
-    for (size_t k = 0, from = 0; k <= cuts.size(); ++k) {
-        const size_t to = k < cuts.size() ? cuts[k] : stream.size();
-        paths.push_back(dir + "/" + testtake::SchemeName(1, static_cast<int>(k + 1)));
-        testtake::WriteFile(paths.back(),
-                            testtake::MakeWav(format,
-                                              Bytes(stream.begin() + from, stream.begin() + to),
-                                              layouts[k]));
-        from = to;
+// libsndfile's broadcast info: "originator|time reference|coding history", or "none".
+std::string Bext(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SF_BROADCAST_INFO b{};
+    const bool got = sf_command(file, SFC_GET_BROADCAST_INFO, &b, sizeof b) == SF_TRUE;
+    sf_close(file);
+    const uint64_t time = b.time_reference_low + (uint64_t{b.time_reference_high} << 32);
+    return got ? std::string(b.originator, strnlen(b.originator, 32)) + "|" + std::to_string(time) +
+                     "|" + b.coding_history
+               : "none";
+}
+
+// ffprobe's channel layout and format tags time_reference and encoded_by (the originator).
+std::string Probe(const std::string& path) {
+    const std::string command = "ffprobe -v error -of csv=p=0 -show_entries stream=channel_layout:"
+                                "format_tags=time_reference,encoded_by '" +
+                                path + "'";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out(4096, '\0');
+    out.resize(std::fread(out.data(), 1, out.size(), pipe));
+    ::pclose(pipe);
+    return out;
+}
+
+// The iXML chunk's texts as Qt reads them, each followed by ':', and '|' after each TRACK.
+std::string TrackList(const std::string& path) {
+    const Bytes file = testtake::ReadFile(path);
+    size_t at = 12;
+    for (; at + 8 <= file.size() && !TagAt(file, at, "iXML"); at += 8 + Field(file, at + 4, 4)) {
     }
-    return paths;
+    QXmlStreamReader xml(QByteArray(reinterpret_cast<const char*>(file.data()) + at + 8,
+                                    at + 8 < file.size() ? Field(file, at + 4, 4) : 0));
+    std::string out;
+    while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+        out += xml.isCharacters() && !xml.isWhitespace() ? xml.text().toString().toStdString() + ":"
+               : xml.isEndElement() && xml.name() == u"TRACK" ? "|"
+                                                              : "";
+    }
+    return xml.hasError() && at + 8 < file.size() ? "error" : out;
 }
 
 } // namespace
 
-// Each file of a take has its own chunks (bext before the audio or after it): a task takes its
-// start file's, whichever file that is. iXML that does not parse is noted and carries no names.
-TEST(Metadata, StartFileChunksAreCaptured) {
-    TempDir in;
-    testtake::WavFormat format{.channels = 3};
-    const Bytes stream = testtake::PatternSamples(300, 3, 2);
-    const std::vector<testtake::WavLayout> layouts{
-        {.chunksBeforeData = Cat({BextChunk("Recorder One", 1000, ""),
-                                  IxmlChunk(Ixml({"Kick@1", "Snare@2~", "Vox@3"}))})},
-        {.chunksBeforeData = IxmlChunk(Ixml({"Kick2@1", "Vox2@3"})),
+// A take of three files cut inside frames, each with its own chunks (the second's bext after its
+// audio): a task takes its start file's. Tracks by interleave index, else by channel index.
+TEST(Metadata, TakeOfThreeFilesCarriesItsStartFilesChunks) {
+    TempDir in, out;
+    const Bytes stream = testtake::PatternSamples(600, 4, 2);
+    const size_t cuts[] = {0, 1203, 2403, stream.size()}; // later files' first 5 bytes end a frame
+    const testtake::WavLayout layouts[] = {
+        {.chunksBeforeData = Cat(
+             {BextChunk("Recorder One", 1000, ""),
+              IxmlChunk("S1", {Track(1, 1, "Kick"), Track(2, 0, "Snare"), Track(9, 3, "Vox")})})},
+        {.chunksBeforeData = IxmlChunk("S2", {Track(1, 1, "Kick2"), Track(2, 2, "Bass"),
+                                              Track(3, 3, "Vox2"), Track(4, 4, "Gtr")}),
          .trailingBytes = BextChunk("Recorder Two", 5000, "A=PCM\r\n")},
-        {.chunksBeforeData = IxmlChunk("<BWFXML><TRACK_LIST>")}};
-    const auto paths = WriteFiles(in.Path(), format, stream, {601, 1201}, layouts);
+        {.chunksBeforeData = IxmlChunk("", {})}};
     CMorvexWorker worker;
-    char warning[kNoteTextBytes];
     for (int k = 0; k < 3; ++k) {
-        ASSERT_EQ(worker.SetStartFile(k, paths[k].c_str()), 0);
+        testtake::WriteFile(in.File(testtake::SchemeName(1, k + 1)),
+                            testtake::MakeWav({.channels = 4},
+                                              Bytes(&stream[cuts[k]], &stream[0] + cuts[k + 1]),
+                                              layouts[k]));
     }
-    const TakeMetadata& first = worker.Entry(0).Metadata;
-    EXPECT_EQ(first.TimeReference, 1000U);
-    EXPECT_STREQ(first.Originator, "Recorder One");
-    EXPECT_STREQ(first.TrackNames[1], "Snare"); // its channel index: no interleave index given
-    EXPECT_STREQ(first.TrackNames[2], "Vox");
-    EXPECT_FALSE(worker.GetTakeWarning(0, warning)) << warning;
-    const TakeMetadata& second = worker.Entry(1).Metadata;
-    EXPECT_EQ(second.TimeReference, 5000U);
-    EXPECT_STREQ(second.Originator, "Recorder Two");
-    EXPECT_STREQ(second.TrackNames[0], "Kick2");
-    EXPECT_STREQ(second.TrackNames[1], "Vox2"); // by its interleave index, not its channel index
-    EXPECT_TRUE(second.IxmlParsed && second.BextBytes == 609);
-    EXPECT_TRUE(worker.GetTakeWarning(2, warning));
+    AddTask(worker, 0, in.File("MKZ01_01.WAV"), out.File("m"), kTypeMono);
+    AddTask(worker, 1, in.File("MKZ01_01.WAV"), out.File("p"), kTypePairs);
+    AddTask(worker, 2, in.File("MKZ01_02.WAV"), out.File("a"), kTypeAll);
+    AddTask(worker, 3, in.File("MKZ01_03.WAV"), out.File("x"), kTypeMono);
+    char warning[kNoteTextBytes];
+    EXPECT_TRUE(worker.GetTakeWarning(3, warning));
     EXPECT_STREQ(warning, "MKZ01_03.WAV: its iXML chunk does not parse; the outputs carry none.");
-    EXPECT_FALSE(worker.Entry(2).Metadata.IxmlParsed);
+    RunAll(worker, 4);
+    const std::string one = "Recorder One|1000|A=PCM,F=48000,W=16,M=";
+    const std::string line = ",T=Morvex " MORVEX_VERSION "\r\n";
+    const std::tuple<const char*, std::string, std::string, size_t, int, int> outputs[] = {
+        {"m_01.wav", one + "mono" + line, "S1:1:1:1:Kick:|", 0, 0, 1},
+        {"m_02.wav", one + "mono" + line, "S1:1:2:1:Snare:|", 0, 1, 1},
+        {"m_03.wav", one + "mono" + line, "S1:1:9:1:Vox:|", 0, 2, 1},
+        {"m_04.wav", one + "mono" + line, "S1:0:", 0, 3, 1},
+        {"p_01.wav", one + "stereo" + line, "S1:2:1:1:Kick:|2:2:Snare:|", 0, 0, 2},
+        {"p_03.wav", one + "stereo" + line, "S1:1:9:1:Vox:|", 0, 2, 2},
+        {"a_01.wav", "Recorder Two|5001|A=PCM\r\nA=PCM,F=48000,W=16,M=multitrack" + line,
+         "S2:4:1:1:Kick2:|2:2:Bass:|3:3:Vox2:|4:4:Gtr:|", 1208, 0, 4},
+        {"x_01.wav", "none", "", 2408, 0, 1}};
+    for (const auto& [name, bext, tracks, from, first, count] : outputs) {
+        // Every whole frame from the start file's first one on, behind the header.
+        Bytes want;
+        for (size_t f = from; f + 8 <= stream.size(); f += 8) {
+            want.insert(want.end(), &stream[f + 2 * first], &stream[f + 2 * (first + count)]);
+        }
+        const Bytes file = testtake::ReadFile(out.File(name));
+        SF_INFO info{};
+        sf_close(sf_open(out.File(name).c_str(), SFM_READ, &info));
+        EXPECT_EQ(Bext(out.File(name)), bext) << name;
+        EXPECT_EQ(TrackList(out.File(name)), tracks) << name;
+        EXPECT_TRUE(info.frames * count * 2 == static_cast<sf_count_t>(want.size()) &&
+                    std::equal(want.rbegin(), want.rend(), file.rbegin()))
+            << name;
+    }
+    EXPECT_TRUE(Says(Probe(out.File("a_01.wav")), "Recorder Two,5001"));
+    EXPECT_TRUE(TagAt(testtake::ReadFile(out.File("x_01.wav")), 72, "data")); // the plain header
+}
+
+// A 5.1 float source keeps its layout in the all-in-one output and its speakers in pairs, with a
+// fact chunk; mono outputs stay plain. A bext libsndfile wrote keeps its time's high 32 bits. An
+// RF64 header with all of it has the RIFF one's size, so either is written over the other.
+TEST(Metadata, LayoutFactAndLargeOutputs) {
+    TempDir dir;
+    Bytes surround = testtake::MakeWav({6, 32, 48000, 0, 0, 3, true}, Bytes(2400, 1));
+    surround[40] = 0x3F; // the extensible "fmt "'s channel mask: 5.1
+    testtake::WriteFile(dir.File("surround.wav"), surround);
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, 0};
+    SNDFILE* written = sf_open(dir.File("sf.wav").c_str(), SFM_WRITE, &info);
+    SF_BROADCAST_INFO bext{};
+    std::strcpy(bext.originator, "libsndfile");
+    bext.time_reference_low = 777;
+    bext.time_reference_high = 1;
+    sf_command(written, SFC_SET_BROADCAST_INFO, &bext, sizeof bext);
+    sf_writef_int(written, std::vector<int>(200, 1 << 20).data(), 100);
+    sf_close(written);
+    CMorvexWorker worker;
+    AddTask(worker, 0, dir.File("surround.wav"), dir.File("all"), kTypeAll);
+    AddTask(worker, 1, dir.File("surround.wav"), dir.File("pair"), kTypePairs);
+    AddTask(worker, 2, dir.File("surround.wav"), dir.File("mono"), kTypeMono);
+    AddTask(worker, 3, dir.File("sf.wav"), dir.File("sf"), kTypePairs);
+    RunAll(worker, 4);
+    const Bytes all = testtake::ReadFile(dir.File("all_01.wav"));
+    EXPECT_TRUE(TagAt(all, 48 + 8 + 40, "fact") && Field(all, 48 + 8 + 40 + 8, 4) == 100);
+    EXPECT_TRUE(Says(Probe(dir.File("all_01.wav")), "5.1"));
+    EXPECT_TRUE(Says(Probe(dir.File("pair_03.wav")), "FC+LFE")); // its channels' speakers
+    EXPECT_TRUE(TagAt(testtake::ReadFile(dir.File("mono_06.wav")), 74, "data")); // plain
+    EXPECT_TRUE(Says(Bext(dir.File("sf_01.wav")), "libsndfile|4294968073|A=PCM,F=48000,W=24,M=st"));
+
+    Bytes body(602, 0), text(6, ' ');
+    HeaderValues values{0, 2, 4, 48000, true, true, 0, true, body.data(), 602, text.data(), 6};
+    Bytes header(static_cast<size_t>(WavHeaderBytes(values)));
+    for (const uint64_t data : {uint64_t{1000}, uint64_t{40} << 30}) {
+        values.DataBytes = data;
+        BuildWavHeader(values, header.data());
+        EXPECT_TRUE(TagAt(header, 0, data < 2000 ? "RIFF" : "RF64") && TagAt(header, 96, "fact") &&
+                    Field(header, 104, 4) == std::min<uint64_t>(data / 8, 0xFFFFFFFFU) &&
+                    TagAt(header, 108 + 610, "iXML") && TagAt(header, 108 + 610 + 14, "data"));
+    }
+    EXPECT_TRUE(TagAt(header, 12, "ds64") && Field(header, 28, 8) == 40ULL << 30);
 }
