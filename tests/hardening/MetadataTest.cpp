@@ -88,7 +88,7 @@ TEST(Metadata, TakeOfThreeFilesCarriesItsStartFilesChunks) {
     const size_t cuts[] = {0, 1203, 2403, stream.size()}; // later files' first 5 bytes end a frame
     const testtake::WavLayout layouts[] = {
         {.chunksBeforeData = Cat(
-             {BextChunk("Recorder One", 1000, ""),
+             {BextChunk("Recorder One", 1000, "A=ANALOG"),
               IxmlChunk("S1", {Track(1, 1, "Kick"), Track(2, 0, "Snare"), Track(9, 3, "Vox")})})},
         {.chunksBeforeData = IxmlChunk("S2", {Track(1, 1, "Kick2"), Track(2, 2, "Bass"),
                                               Track(3, 3, "Vox2"), Track(4, 4, "Gtr")}),
@@ -109,7 +109,7 @@ TEST(Metadata, TakeOfThreeFilesCarriesItsStartFilesChunks) {
     EXPECT_TRUE(worker.GetTakeWarning(3, warning));
     EXPECT_STREQ(warning, "MKZ01_03.WAV: its iXML chunk does not parse; the outputs carry none.");
     RunAll(worker, 4);
-    const std::string one = "Recorder One|1000|A=PCM,F=48000,W=16,M=";
+    const std::string one = "Recorder One|1000|A=ANALOG\r\nA=PCM,F=48000,W=16,M=";
     const std::string line = ",T=Morvex " MORVEX_VERSION "\r\n";
     const std::tuple<const char*, std::string, std::string, size_t, int, int> outputs[] = {
         {"m_01.wav", one + "mono" + line, "S1:1:1:1:Kick:|", 0, 0, 1},
@@ -141,7 +141,8 @@ TEST(Metadata, TakeOfThreeFilesCarriesItsStartFilesChunks) {
 }
 
 // A 5.1 float source keeps its layout in the all-in-one output and its speakers in pairs, with a
-// fact chunk; mono outputs stay plain. A bext libsndfile wrote keeps its time's high 32 bits. An
+// fact chunk; mono outputs stay plain. A bext libsndfile wrote keeps its time's high 32 bits; one
+// changed since its task was added fails the task. An
 // RF64 header with all of it has the RIFF one's size, so either is written over the other.
 TEST(Metadata, LayoutFactAndLargeOutputs) {
     TempDir dir;
@@ -162,7 +163,15 @@ TEST(Metadata, LayoutFactAndLargeOutputs) {
     AddTask(worker, 1, dir.File("surround.wav"), dir.File("pair"), kTypePairs);
     AddTask(worker, 2, dir.File("surround.wav"), dir.File("mono"), kTypeMono);
     AddTask(worker, 3, dir.File("sf.wav"), dir.File("sf"), kTypePairs);
-    RunAll(worker, 4);
+    Bytes changed = testtake::ReadFile(dir.File("sf.wav"));
+    testtake::WriteFile(dir.File("changed.wav"), changed);
+    AddTask(worker, 4, dir.File("changed.wav"), dir.File("changed"), kTypePairs);
+    changed[std::search(changed.begin(), changed.end(), bext.originator, bext.originator + 10) -
+            changed.begin()] = 'L'; // a bext changed after the task was added fails it
+    testtake::WriteFile(dir.File("changed.wav"), changed);
+    RunAll(worker, 5);
+    EXPECT_EQ(worker.Entry(4).ErrorState, kErrorInputRead);
+    EXPECT_TRUE(Says(worker.Entry(4).FailureDetail, "its bext or iXML chunk has changed"));
     const Bytes all = testtake::ReadFile(dir.File("all_01.wav"));
     EXPECT_TRUE(TagAt(all, 48 + 8 + 40, "fact") && Field(all, 48 + 8 + 40 + 8, 4) == 100);
     EXPECT_TRUE(Says(Probe(dir.File("all_01.wav")), "5.1"));
