@@ -295,11 +295,14 @@ int CMorvexWorker::PrepareHeaderBlock() {
                         shared.SampleRate, kBitsPerByte * shared.BytesPerSample, shared.Channels,
                         m_pHeaderBlock + m_Plan.HeaderBytes + perOutput * static_cast<size_t>(n));
     }
-    if (same && ixml != nullptr && !PrepareOutputIxml(entry, ixml)) {
+    constexpr const char* kIxmlLeftOut =
+        "Some outputs carry no iXML: their track list does not fit the room every output's "
+        "header has.";
+    if (same && ixml != nullptr && !PrepareOutputIxml(entry, ixml) &&
+        std::strstr(entry.TakeWarning, kIxmlLeftOut) == nullptr) { // said once, not every run
         const size_t used = std::strlen(entry.TakeWarning);
         JoinNote(entry.TakeWarning + used, kNoteTextBytes - used,
-                 {used == 0 ? "" : " ", "Some outputs carry no iXML: their track list does not "
-                                        "fit the room every output's header has."});
+                 {used == 0 ? "" : " ", kIxmlLeftOut});
     }
     std::free(bext);
     std::free(ixml);
