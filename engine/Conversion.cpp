@@ -5,6 +5,7 @@
 #include "NoteText.h"
 #include "OutputFormat.h"
 #include "OutputHeaders.h"
+#include "OutputMetadata.h"
 #include "OutputPlan.h"
 #include "OutputWriter.h"
 #include "SampleFormat.h"
@@ -32,6 +33,7 @@ constexpr uint8_t kSignBit = 0x80;
 // not spin (the wait ends as soon as the writer is done). On a fast device the writer is done by
 // then, and the caller sees the steps it always saw.
 constexpr int kWriterWaitMs = 10;
+constexpr int kBitsPerByte = 8;
 
 int DestBufferBytes(int channels, int channelsPerFile) {
     const int bytes = static_cast<int>(kSourceBufferBytes) / channels * channelsPerFile;
@@ -103,10 +105,16 @@ int CMorvexWorker::FailTaskOnSystemError(int code, const char* path) {
     return FailTask(code);
 }
 
-// What every output's header says: the take's samples, kept exactly, integer or float.
-HeaderValues CMorvexWorker::OutputHeaderValues(uint64_t dataBytes) const {
-    HeaderValues values = m_Plan.Header;
-    values.DataBytes = dataBytes;
+// What output n's header says: the take's samples, kept exactly, integer or float, and what the
+// recording knows beside them, from the bodies the task's start made.
+HeaderValues CMorvexWorker::OutputHeaderValues(int n, uint64_t dataBytes) const {
+    HeaderValues values = m_Plan.OutputHeader(n, dataBytes);
+    const size_t perOutput = size_t{values.BextBytes} + values.IxmlBytes;
+    const uint8_t* bodies =
+        m_pHeaderBlock + m_Plan.HeaderBytes + perOutput * static_cast<size_t>(n);
+    values.Bext = values.BextBytes > 0 ? bodies : nullptr;
+    const bool ixml = values.IxmlBytes > 0 && (m_IxmlLeftOut & (uint64_t{1} << n)) == 0;
+    values.Ixml = ixml ? bodies + values.BextBytes : nullptr;
     return values;
 }
 int CMorvexWorker::StepNextTask() {
@@ -147,7 +155,16 @@ int CMorvexWorker::StepStartTask() {
     if (m_Plan.CannotPair) {
         return FailTask(kErrorOutputCreate);
     }
+    if (const int prepared = PrepareHeaderBlock(); prepared != kErrorNone) {
+        return FailTask(prepared);
+    }
+    // A header of a large iXML must fit the first buffer with room for samples beside it.
+    const int headerRoom =
+        (m_Plan.HeaderBytes / kDestBufferGranule + 1) * kDestBufferGranule + kMinDestBufferBytes;
     m_DestBuffSize = DestBufferBytes(entry.ChannelNumb, m_Plan.ChannelsPerOutput);
+    m_DestBuffSize = m_Plan.HeaderBytes > kWavFloatHeaderBytes
+                         ? std::max(m_DestBuffSize, headerRoom)
+                         : m_DestBuffSize;
     if (!CreateOutputs()) {
         return FailTask(kErrorOutputCreate);
     }
@@ -196,12 +213,105 @@ bool CMorvexWorker::CreateOutputs() {
 // holds; the final header replaces it once the size is known.
 void CMorvexWorker::PrepareHeaderSpace() {
     m_DestDataPoint = m_Plan.HeaderBytes;
-    const HeaderValues values = OutputHeaderValues(0);
-    uint8_t header[kMaxHeaderBytes];
-    Describe(m_Plan.Format).BuildProvisionalHeader(values, header);
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
-        std::memcpy(m_pDestinationBuffers[i], header, static_cast<size_t>(m_DestDataPoint));
+    for (int n = 0; n < m_Plan.OutputCount; ++n) {
+        Describe(m_Plan.Format)
+            .BuildProvisionalHeader(OutputHeaderValues(n, 0),
+                                    m_pDestinationBuffers[m_Plan.FirstChannel(n)]);
     }
+}
+
+namespace {
+
+// A chunk of the start file, read whole into memory of the caller's (std::free); null when it
+// cannot be read.
+uint8_t* ReadChunk(CTzFileHandler& files, uint32_t ref, uint64_t offset, uint32_t bytes) {
+    auto* body = static_cast<uint8_t*>(std::malloc(bytes));
+    if (body != nullptr && files.ReadAt(ref, offset, body, bytes) != bytes) {
+        std::free(body);
+        return nullptr;
+    }
+    return body;
+}
+
+bool SameBext(const TakeMetadata& was, const uint8_t* body, uint32_t bytes) {
+    TakeMetadata now{};
+    ReadBextFields(body, bytes, now);
+    return now.TimeReference == was.TimeReference &&
+           now.CodingHistoryBytes == was.CodingHistoryBytes &&
+           std::strcmp(now.Originator, was.Originator) == 0;
+}
+
+bool SameIxml(const TakeMetadata& was, const uint8_t* text, uint32_t bytes) {
+    TakeMetadata now{};
+    return ReadIxmlTrackNames(reinterpret_cast<const char*>(text), bytes, now) &&
+           std::memcmp(now.TrackNames, was.TrackNames, sizeof now.TrackNames) == 0;
+}
+
+} // namespace
+
+// Each output's iXML body; one whose reduced text does not fit its room carries none, and the
+// take's warning says so.
+bool CMorvexWorker::PrepareOutputIxml(const SplitEntryInfo& entry, const uint8_t* source) {
+    const HeaderValues& shared = m_Plan.Header;
+    const size_t perOutput = size_t{shared.BextBytes} + shared.IxmlBytes;
+    uint8_t* bodies = m_pHeaderBlock + m_Plan.HeaderBytes + shared.BextBytes;
+    for (int n = 0; n < m_Plan.OutputCount; ++n) {
+        if (!BuildOutputIxml(reinterpret_cast<const char*>(source), entry.Metadata.IxmlBytes,
+                             m_Plan, n, bodies + perOutput * static_cast<size_t>(n),
+                             shared.IxmlBytes)) {
+            m_IxmlLeftOut |= uint64_t{1} << n;
+        }
+    }
+    return m_IxmlLeftOut == 0;
+}
+
+// The start file's bext and iXML, read again, become each output's chunk bodies, in one block
+// behind the room for one header. A start file whose chunks are not what they were when the task
+// was added fails the task, as changed audio does.
+int CMorvexWorker::PrepareHeaderBlock() {
+    SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    const TakeMetadata& metadata = entry.Metadata;
+    const HeaderValues& shared = m_Plan.Header;
+    const size_t perOutput = size_t{shared.BextBytes} + shared.IxmlBytes;
+    m_IxmlLeftOut = 0;
+    m_pHeaderBlock =
+        static_cast<uint8_t*>(std::malloc(static_cast<size_t>(m_Plan.HeaderBytes) +
+                                          perOutput * static_cast<size_t>(m_Plan.OutputCount)));
+    if (m_pHeaderBlock == nullptr) {
+        return kErrorNoMemory;
+    }
+    uint8_t* bext = shared.BextBytes > 0 ? ReadChunk(m_FileHandler, m_SourceFileRef,
+                                                     metadata.BextOffset, metadata.BextBytes)
+                                         : nullptr;
+    uint8_t* ixml = shared.IxmlBytes > 0 ? ReadChunk(m_FileHandler, m_SourceFileRef,
+                                                     metadata.IxmlOffset, metadata.IxmlBytes)
+                                         : nullptr;
+    const bool same = (shared.BextBytes == 0 ||
+                       (bext != nullptr && SameBext(metadata, bext, metadata.BextBytes))) &&
+                      (shared.IxmlBytes == 0 ||
+                       (ixml != nullptr && SameIxml(metadata, ixml, metadata.IxmlBytes)));
+    for (int n = 0; same && bext != nullptr && n < m_Plan.OutputCount; ++n) {
+        BuildOutputBext(bext, metadata.BextBytes, metadata, entry.FrameSkipBytes > 0,
+                        shared.SampleRate, kBitsPerByte * shared.BytesPerSample, shared.Channels,
+                        m_pHeaderBlock + m_Plan.HeaderBytes + perOutput * static_cast<size_t>(n));
+    }
+    constexpr const char* kIxmlLeftOut =
+        "Some outputs carry no iXML: their track list does not fit the room every output's "
+        "header has.";
+    if (same && ixml != nullptr && !PrepareOutputIxml(entry, ixml) &&
+        std::strstr(entry.TakeWarning, kIxmlLeftOut) == nullptr) { // said once, not every run
+        const size_t used = std::strlen(entry.TakeWarning);
+        JoinNote(entry.TakeWarning + used, kNoteTextBytes - used,
+                 {used == 0 ? "" : " ", kIxmlLeftOut});
+    }
+    std::free(bext);
+    std::free(ixml);
+    if (!same) {
+        RecordDetail(entry.SourceFilePath,
+                     "its bext or iXML chunk has changed since the task was added");
+        return kErrorInputRead;
+    }
+    return kErrorNone;
 }
 
 // 8-bit WAV samples (unsigned) become signed, where the output wants them so, by flipping their
@@ -379,17 +489,19 @@ int CMorvexWorker::StepConvert() {
 bool CMorvexWorker::WriteFinalHeaders() {
     const uint64_t dataBytes =
         m_DestTotalBytes / static_cast<uint64_t>(m_SourceChannels) * m_Plan.ChannelsPerOutput;
-    const HeaderValues values = OutputHeaderValues(dataBytes);
-    uint8_t header[kMaxHeaderBytes];
-    Describe(m_Plan.Format).BuildHeader(values, header);
     const auto headerBytes = static_cast<uint32_t>(m_Plan.HeaderBytes);
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+    uint8_t* const header = m_pHeaderBlock; // its room for one header
+    for (int n = 0; n < m_Plan.OutputCount; ++n) {
+        const int i = m_Plan.FirstChannel(n);
+        Describe(m_Plan.Format).BuildHeader(OutputHeaderValues(n, dataBytes), header);
         if (m_FileHandler.Seek(m_SendFileRefs[i], 0) == 0 ||
             m_FileHandler.Write(m_SendFileRefs[i], header, headerBytes) != headerBytes) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
             return false;
         }
     }
+    std::free(m_pHeaderBlock);
+    m_pHeaderBlock = nullptr;
     return true;
 }
 

@@ -185,6 +185,8 @@ private:
         bool Wrapped = false; // Extent is DeclaredSize with the 2^32 multiples it lost
         morvex::InputContainer Container = morvex::InputContainer::Wav;
         bool RecorderExtension = false; // found by the recorder's ".WAV", not the start file's
+        morvex::MetadataChunk Bext;
+        morvex::MetadataChunk Ixml;
     };
     int AddStartFile(int index, const char* path, bool findTake);
     int AddGivenFiles(SplitEntryInfo& entry, const char* const* paths, int count);
@@ -214,6 +216,8 @@ private:
     int TakeFirstBlock(uint32_t got, uint64_t dataOffset, uint64_t extent);
     int ReadNextBlock();
     bool CreateOutputs();
+    int PrepareHeaderBlock();
+    bool PrepareOutputIxml(const SplitEntryInfo& entry, const uint8_t* source);
     void PrepareHeaderSpace();
     void PrepareSourceBlock();
     void Deinterleave();
@@ -223,7 +227,7 @@ private:
     bool SyncOutputs(bool& failed);
     bool OutputsInPlace();
     void DiscardOutputs();
-    morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
+    morvex::HeaderValues OutputHeaderValues(int n, uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
 
     SplitEntryInfo m_Entries[morvex::kMaxEntries];
@@ -254,6 +258,10 @@ private:
     // Details for the front ends.
     char m_AddFailureDetail[morvex::kNoteTextBytes];
     bool m_DestLeftOver[morvex::kMaxChannels]; // deleting the slot's output failed
+    // The running task's room for one header and every output's bext and iXML bodies, each
+    // output's after the one before (OutputHeaderValues); owned, freed with the final headers.
+    uint8_t* m_pHeaderBlock = nullptr;
+    uint64_t m_IxmlLeftOut = 0; // outputs (bit n) whose reduced iXML did not fit its room
 
     // Flushed buffers are written on a thread of their own while the next ones fill.
     bool CollectWrites();

@@ -26,7 +26,7 @@ constexpr OutputFormatInfo kWav{
     .BuildProvisionalHeader = BuildProvisionalWavHeader,
     .IsLarge = WavIsLarge,
     .SignedBytes = false,
-    .Metadata = kMetadataNone,
+    .Metadata = kMetadataBext | kMetadataIxml | kMetadataChannelMask | kMetadataFact,
 };
 
 constexpr OutputFormatInfo kCaf{
@@ -37,6 +37,7 @@ constexpr OutputFormatInfo kCaf{
     .BuildProvisionalHeader = BuildProvisionalCafHeader,
     .IsLarge = CafIsLarge,
     .SignedBytes = true, // CAF has no unsigned integer samples
+    // CAF has no place for bext or iXML, and its channel layout chunk is left out with them.
     .Metadata = kMetadataNone,
 };
 

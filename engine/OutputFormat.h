@@ -16,6 +16,10 @@ inline constexpr OutputFormat kOutputFormats[] = {OutputFormat::Wav, OutputForma
 // Kinds of metadata an output can carry beside its samples; a bit each.
 enum OutputMetadata : unsigned {
     kMetadataNone = 0,
+    kMetadataBext = 1U << 0,
+    kMetadataIxml = 1U << 1,
+    kMetadataChannelMask = 1U << 2,
+    kMetadataFact = 1U << 3,
 };
 
 struct OutputFormatInfo {

@@ -15,9 +15,17 @@ constexpr uint32_t kUnknownSize32 = 0xFFFFFFFFU;
 constexpr uint32_t kDs64ChunkBytes = 28;
 constexpr uint32_t kFmtChunkBytes = 16;
 constexpr uint32_t kFmtFloatChunkBytes = 18;
+constexpr uint32_t kFmtExtensibleChunkBytes = 40;
+constexpr uint16_t kExtensionBytes = 22;
+constexpr uint32_t kFactChunkBytes = 4;
 constexpr uint16_t kPcmFormatTag = 1;
 constexpr uint16_t kFloatFormatTag = 3;
+constexpr uint16_t kExtensibleFormatTag = 0xFFFE;
+// The sub-format GUID of the extensible "fmt " behind its format tag: KSDATAFORMAT_SUBTYPE_*.
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr int kBitsPerByte = 8;
+constexpr uint32_t kChunkHeaderBytes = 8;
 
 constexpr uint16_t kCafVersion = 1;
 constexpr int64_t kCafDescChunkBytes = 32;
@@ -40,11 +48,59 @@ constexpr int kFmtBodyAt = 56;
 // Float samples take the "fmt " with its extension size (0), as readers expect of any format
 // other than integer PCM.
 uint32_t FmtChunkBytes(const HeaderValues& v) {
+    if (v.Extensible) {
+        return kFmtExtensibleChunkBytes;
+    }
     return v.Float ? kFmtFloatChunkBytes : kFmtChunkBytes;
+}
+
+uint32_t Padded(uint32_t bytes) {
+    return bytes + (bytes & 1U);
+}
+
+// The whole chunk, header and pad byte, or nothing when it has no body.
+uint32_t ChunkBytes(uint32_t bodyBytes) {
+    return bodyBytes == 0 ? 0 : kChunkHeaderBytes + Padded(bodyBytes);
 }
 
 int DataSizeAt(const HeaderValues& v) {
     return WavHeaderBytes(v) - 4;
+}
+
+// A chunk at `at`, its body copied (or left zero); answers where the next one starts.
+uint8_t* PutChunk(uint8_t* at, const char (&tag)[5], const uint8_t* body, uint32_t bytes) {
+    if (bytes == 0) {
+        return at;
+    }
+    PutTag(at, tag);
+    PutLE32(at + 4, bytes);
+    if (body != nullptr) {
+        std::memcpy(at + kChunkHeaderBytes, body, bytes);
+    }
+    return at + ChunkBytes(bytes);
+}
+
+void PutExtension(const HeaderValues& v, uint32_t bits, uint8_t* fmt) {
+    PutLE16(fmt, kExtensibleFormatTag);
+    PutLE16(fmt + 16, kExtensionBytes);
+    PutLE16(fmt + 18, static_cast<uint16_t>(bits)); // valid bits: the whole bytes, as ever
+    PutLE32(fmt + 20, v.ChannelMask);
+    PutLE16(fmt + 24, v.Float ? kFloatFormatTag : kPcmFormatTag);
+    std::memcpy(fmt + 26, kSubFormatTail, sizeof kSubFormatTail);
+}
+
+// The chunks between "fmt " and "data": fact (the frames, or all ones when they pass 32 bits;
+// RF64 keeps the true count in ds64), bext, iXML.
+void PutChunksBeforeData(const HeaderValues& v, uint8_t* at) {
+    if (v.Fact) {
+        const uint64_t frameBytes = static_cast<uint64_t>(v.Channels) * v.BytesPerSample;
+        const uint64_t frames = frameBytes == 0 ? 0 : v.DataBytes / frameBytes;
+        uint8_t count[kFactChunkBytes];
+        PutLE32(count, static_cast<uint32_t>(std::min<uint64_t>(frames, kUnknownSize32)));
+        at = PutChunk(at, "fact", count, kFactChunkBytes);
+    }
+    at = PutChunk(at, "bext", v.Bext, v.BextBytes);
+    PutChunk(at, v.Ixml != nullptr || v.IxmlBytes == 0 ? "iXML" : "JUNK", v.Ixml, v.IxmlBytes);
 }
 
 // Everything the WAV and RF64 layouts share: tags, chunk sizes and the format chunk.
@@ -70,6 +126,10 @@ void FillWavCommon(const HeaderValues& v, uint8_t* out, const char (&riffTag)[5]
     PutLE32(fmt + 8, static_cast<uint32_t>(std::min<uint64_t>(bytesPerSecond, UINT32_MAX)));
     PutLE16(fmt + 12, static_cast<uint16_t>(bits * channels / kBitsPerByte));
     PutLE16(fmt + 14, static_cast<uint16_t>(bits));
+    if (v.Extensible) {
+        PutExtension(v, static_cast<uint32_t>(bits), fmt);
+    }
+    PutChunksBeforeData(v, fmt + FmtChunkBytes(v));
     PutTag(out + DataSizeAt(v) - 4, "data");
 }
 
@@ -97,7 +157,9 @@ void FillCaf(const HeaderValues& v, int64_t dataChunkSize, uint8_t* out) {
 } // namespace
 
 int WavHeaderBytes(const HeaderValues& v) {
-    return kFmtBodyAt + static_cast<int>(FmtChunkBytes(v)) + 8;
+    const uint32_t beforeData = (v.Fact ? ChunkBytes(kFactChunkBytes) : 0) +
+                                ChunkBytes(v.BextBytes) + ChunkBytes(v.IxmlBytes);
+    return kFmtBodyAt + static_cast<int>(FmtChunkBytes(v) + beforeData + kChunkHeaderBytes);
 }
 
 bool NeedsRf64(uint64_t dataBytes, int headerBytes) {

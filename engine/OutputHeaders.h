@@ -9,7 +9,6 @@ inline constexpr int kWavHeaderBytes = 80;
 // The same layout for float samples, whose "fmt " carries its (empty) extension size: 18 bytes.
 inline constexpr int kWavFloatHeaderBytes = 82;
 inline constexpr int kCafHeaderBytes = 68;
-inline constexpr int kMaxHeaderBytes = kWavFloatHeaderBytes;
 inline constexpr uint64_t kRf64FileBytes = 1ULL << 31; // a file this large or larger is RF64
 
 struct HeaderValues {
@@ -20,14 +19,28 @@ struct HeaderValues {
     // The headers say the samples' whole bytes even where fewer bits are valid: sox cannot open
     // a WAV file that says so, and libsndfile misreads such a CAF file.
     bool Float = false;
+
+    // What a WAV output carries beside its samples; with none of it the header is the plain one.
+    // The extensible "fmt " (40 bytes) with the speakers of the output's channels (0: none).
+    bool Extensible = false;
+    uint32_t ChannelMask = 0;
+    bool Fact = false; // a fact chunk with the frame count
+    // bext and iXML chunk bodies of these sizes (each padded to even). A null body: zeros for
+    // bext; for iXML a JUNK chunk of its size, which keeps the header's size for an output that
+    // carries none.
+    const uint8_t* Bext = nullptr;
+    uint32_t BextBytes = 0;
+    const uint8_t* Ixml = nullptr;
+    uint32_t IxmlBytes = 0;
 };
 
 // True when a WAV output of this many sample bytes behind a header of `headerBytes` must be
 // written as RF64.
 bool NeedsRf64(uint64_t dataBytes, int headerBytes = kWavHeaderBytes);
 
-// 80 bytes: RIFF/WAVE with a JUNK chunk, or RF64 with a ds64 chunk in its place; 82 bytes for
-// float samples (format tag 3).
+// RIFF/WAVE with a JUNK chunk, or RF64 with a ds64 chunk in its place (first, so either can be
+// written over the other), then "fmt ", fact, bext, iXML and data. 80 bytes without any of the
+// chunks beside the samples; 82 for float samples (format tag 3).
 void BuildWavHeader(const HeaderValues& values, uint8_t* out);
 // 68 bytes: caff with desc and data chunks, numbers big-endian.
 void BuildCafHeader(const HeaderValues& values, uint8_t* out);
@@ -38,7 +51,8 @@ void BuildCafHeader(const HeaderValues& values, uint8_t* out);
 void BuildProvisionalWavHeader(const HeaderValues& values, uint8_t* out);
 void BuildProvisionalCafHeader(const HeaderValues& values, uint8_t* out);
 
-// The size of the WAV header for outputs of these values (82 for float samples, else 80).
+// The size of the WAV header for outputs of these values (without metadata: 82 for float
+// samples, else 80).
 int WavHeaderBytes(const HeaderValues& values);
 
 } // namespace morvex

@@ -2,6 +2,7 @@
 
 #include "ChannelList.h"
 #include "MorvexWorker.h"
+#include "OutputMetadata.h"
 #include "SampleFormat.h"
 
 #include <algorithm>
@@ -71,6 +72,46 @@ void LabelOutputs(const SplitEntryInfo& entry, OutputPlan& plan) {
     }
 }
 
+// Source channel k has the k-th set bit of the source's mask; a channel beyond its bits has none.
+void MaskOutputs(uint32_t sourceMask, OutputPlan& plan) {
+    uint32_t speakerOf[kMaxChannels] = {};
+    for (int k = 0, bit = 0; k < kMaxChannels && bit < 32; ++bit) {
+        if ((sourceMask & (1U << bit)) != 0) {
+            speakerOf[k++] = 1U << bit;
+        }
+    }
+    for (int n = 0; n < plan.OutputCount; ++n) {
+        for (int k = 0; k < plan.ChannelsPerOutput; ++k) {
+            plan.ChannelMasks[n] |= speakerOf[plan.SourceChannel(n, k)];
+        }
+        // Every output of a task has one header size: one whose channels have no speaker bits
+        // takes the extensible "fmt " too, saying none.
+        plan.Header.Extensible = plan.Header.Extensible || plan.ChannelMasks[n] != 0;
+    }
+}
+
+// What the outputs carry beside their samples, as far as their format has room for it. Mono
+// outputs keep no speaker position: one channel has no layout.
+void PlanMetadata(const SplitEntryInfo& entry, OutputPlan& plan) {
+    const unsigned room = Describe(plan.Format).Metadata;
+    const TakeMetadata& metadata = entry.Metadata;
+    HeaderValues& header = plan.Header;
+    if ((room & kMetadataBext) != 0 && metadata.BextBytes > 0) {
+        header.BextBytes = OutputBextBytes(metadata, header.SampleRate,
+                                           kBitsPerByte * plan.BytesPerSample, header.Channels);
+    }
+    if ((room & kMetadataIxml) != 0 && metadata.IxmlBytes > 0 && metadata.IxmlParsed) {
+        // Even, as the bext is, for libsndfile's RF64 reader.
+        header.IxmlBytes = (metadata.IxmlBytes + kIxmlSlackBytes + 1) & ~1U;
+    }
+    if ((room & kMetadataChannelMask) != 0 && metadata.ChannelMask != 0 &&
+        plan.ChannelsPerOutput > 1 && !plan.CannotPair) {
+        MaskOutputs(metadata.ChannelMask, plan);
+    }
+    header.Fact = (room & kMetadataFact) != 0 && header.Float &&
+                  (header.BextBytes > 0 || header.IxmlBytes > 0 || header.Extensible);
+}
+
 } // namespace
 
 OutputPlan PlanOutputs(const SplitEntryInfo& entry) {
@@ -95,6 +136,7 @@ OutputPlan PlanOutputs(const SplitEntryInfo& entry) {
                        static_cast<uint64_t>(plan.ChannelsPerOutput),
                    plan.ChannelsPerOutput, plan.BytesPerSample, entry.SampleRate};
     plan.Header.Float = DescribeStoredFormat(&entry.FmtSubchunk, entry.FmtExtension).Float;
+    PlanMetadata(entry, plan);
     const OutputFormatInfo& format = Describe(plan.Format);
     plan.HeaderBytes = format.HeaderBytes(plan.Header);
     plan.Rf64 = plan.KnownFormat && frames > 0 && format.IsLarge(plan.Header);
@@ -104,6 +146,13 @@ OutputPlan PlanOutputs(const SplitEntryInfo& entry) {
     plan.SizeDivisor = SizeDivisor(entry, plan.SelectedCount);
     LabelOutputs(entry, plan);
     return plan;
+}
+
+HeaderValues OutputPlan::OutputHeader(int n, uint64_t dataBytes) const {
+    HeaderValues values = Header;
+    values.DataBytes = dataBytes;
+    values.ChannelMask = n >= 0 && n < OutputCount ? ChannelMasks[n] : 0;
+    return values;
 }
 
 bool OutputPlan::NamesFit(const char* base) const {

@@ -30,8 +30,12 @@ struct OutputPlan {
     bool CannotPair = false;   // pairs asked of an odd number of channels
     int BytesPerSample = 0;    // the sample container: 12 bits take 2 bytes
     uint64_t FrameBytes = 0;   // of the take: every channel's sample
-    // Every output's header, its DataBytes the sample bytes of the whole frames of the take.
+    // Every output's header, its DataBytes the sample bytes of the whole frames of the take. What
+    // the outputs carry beside their samples, where the format has room for it, is in it too:
+    // bext and iXML sizes (every output's the same), fact, the extensible "fmt ".
     HeaderValues Header;
+    // Output n's speaker positions: its channels' bits of the source's mask.
+    uint32_t ChannelMasks[kMaxChannels] = {};
     int HeaderBytes = 0;
     bool Rf64 = false; // the outputs take the layout for large files
     // The bytes of the take that are converted: all of them, or the selected channels' samples of
@@ -50,6 +54,8 @@ struct OutputPlan {
     int Number(int n) const { return Channels[FirstChannel(n)] + 1; }
     // The source channel (from 0) of output n's k-th channel.
     int SourceChannel(int n, int k) const { return Channels[FirstChannel(n) + k]; }
+    // Output n's header values for `dataBytes` of samples; its chunk bodies are the caller's.
+    HeaderValues OutputHeader(int n, uint64_t dataBytes) const;
     // Whether outputs named after `base` fit a path of kMaxPathBytes.
     bool NamesFit(const char* base) const;
     // "_NN." + the format's extension, or "_NN_<label>." + it: what output n's name adds to the

@@ -308,6 +308,8 @@ void CMorvexWorker::DoClear() {
     DiscardOutputs();
     std::free(m_pSourceBuffer);
     m_pSourceBuffer = nullptr;
+    std::free(m_pHeaderBlock);
+    m_pHeaderBlock = nullptr;
     if (m_SourceFileRef != 0) {
         m_FileHandler.Close(m_SourceFileRef);
         m_SourceFileRef = 0;

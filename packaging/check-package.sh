@@ -37,7 +37,7 @@ files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
 [ "$files" = "$expected" ] || fail "package files differ:$(diff <(echo "$expected") <(echo "$files"))"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libqt6widgets6 libqt6svg6; do
+for library in libc6 libstdc++6 libqt6widgets6 libqt6svg6 libpugixml1v5; do
     [[ $depends == *"$library "* || $depends == *"$library," || $depends == *"$library" ]] ||
         fail "Depends lacks $library: $depends"
 done

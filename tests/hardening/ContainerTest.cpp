@@ -109,20 +109,21 @@ TEST(Containers, WrittenByTheirWritersSplitExactly) {
 TEST(Containers, LayoutsAsStartFileAndFollower) {
     const testtake::WavFormat format{2, 24};
     const Bytes fmt = FmtChunk(format);
-    const Bytes bext = testtake::Chunk("bext", Bytes(601, 'b')); // odd: a pad byte follows
+    // Chunks of the size recorders write; their tags not the metadata outputs carry.
+    const Bytes bext = testtake::Chunk("levl", Bytes(601, 'b')); // odd: a pad byte follows
     using Layout = std::function<Bytes(const Bytes& data)>;
     const std::tuple<const char*, uint64_t, Layout> layouts[] = {
-        {"bext, iXML of 12 KB, fmt, PAD: audio at 128 KiB", 131072,
+        {"levl, _PMX of 12 KB, fmt, PAD: audio at 128 KiB", 131072,
          [&](const Bytes& data) {
-             const Bytes head = Cat({bext, testtake::Chunk("iXML", Bytes(12288, '<')), fmt});
+             const Bytes head = Cat({bext, testtake::Chunk("_PMX", Bytes(12288, '<')), fmt});
              return Riff("RIFF",
                          Cat({head, testtake::Chunk("PAD ", Bytes(131072 - 28 - head.size(), 0))}),
                          data);
          }},
-        {"fmt after LIST and bext, a chunk after the audio", 12 + 8 + 100 + 610 + 24 + 8,
+        {"fmt after LIST and levl, a chunk after the audio", 12 + 8 + 100 + 610 + 24 + 8,
          [&](const Bytes& data) {
              return Riff("RIFF", Cat({testtake::Chunk("LIST", Bytes(99, 'i')), bext, fmt}), data,
-                         {}, testtake::Chunk("iXML", Bytes(9, '<')));
+                         {}, testtake::Chunk("_PMX", Bytes(9, '<')));
          }},
         {"audio behind the first 4 MiB read", (5 << 20) + 44,
          [&](const Bytes& data) {
@@ -246,3 +247,17 @@ TEST(Containers, SizesPast4GiBInInfoAndJson) {
 }
 
 } // namespace
+
+// Wave64 bext (by the GUID libsndfile gives it) and iXML are found before the audio and after it.
+TEST(Containers, Wave64MetadataChunksAreFound) {
+    const Bytes bextGuid{0xF3, 0xAC, 0xD3, 0xAA, 0xD1, 0x8C, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    const Bytes fmt = FmtChunk({}),
+                w64 = W64(Cat({W64Chunk("fmt ", Bytes(fmt.begin() + 8, fmt.end())), Tag("bext"),
+                               bextGuid, Le(40, 8), Bytes(16, 0), W64Chunk("data", Bytes(64, 1)),
+                               W64Chunk("iXML", Bytes(5, 'x'))}));
+    WaveHeader header;
+    ASSERT_EQ(ParseWaveHeader(w64.data(), static_cast<uint32_t>(w64.size()), header),
+              HeaderFault::None);
+    EXPECT_TRUE(header.Bext.Offset == 40 + 40 + 24 && header.Bext.Bytes == 16);
+    EXPECT_TRUE(header.Ixml.Offset == 40 + 40 + 40 + 24 + 64 + 24 && header.Ixml.Bytes == 5);
+}

@@ -17,9 +17,9 @@ std::string Text(const std::function<bool(char*)>& get) {
 // Outputs keep the take's time; slow syncs run on the writer's thread, never holding the caller.
 TEST(RealWorld, ChunksAroundTheAudioAndUnfinishedSizesOnASlowCard) {
     testtake::WavLayout trailing, padded, unpadded;
-    trailing.trailingBytes = testtake::Chunk("iXML", Bytes(7, '<'));
+    trailing.trailingBytes = testtake::Chunk("_PMX", Bytes(7, '<'));
     trailing.padData = padded.padData = true;
-    padded.chunksBeforeData = unpadded.chunksBeforeData = testtake::Chunk("bext", Bytes(13, 'b'));
+    padded.chunksBeforeData = unpadded.chunksBeforeData = testtake::Chunk("levl", Bytes(13, 'b'));
     unpadded.chunksBeforeData.pop_back(); // a writer that leaves the pad byte out
     const std::tuple<const char*, testtake::WavLayout, int, int> cases[] = {
         {"chunks after odd-sized data", trailing, 3, 24},
