@@ -104,6 +104,38 @@ void Cases(benchmark::internal::Benchmark* b) {
     b->Args({2, 2, 1})->Args({7, 3, 1})->Args({24, 1, 1})->Args({16, 2, 2});
 }
 
+// The look for sound in the buffers of silent outputs, 4 MiB of them per iteration and all of it
+// read: the most that skipping silent outputs adds per source byte (a buffer with sound is left
+// at its first non-zero bytes).
+void Silence(benchmark::State& state) {
+    const std::vector<uint8_t> silent(kBlock, 0);
+    const morvex::SilenceWords words = morvex::SilenceOf(3, false, false);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(morvex::HoldsOnlySilence(words, silent.data(), silent.size()));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlock);
+}
+
+// A task converting 12 of 32 channels (24-bit, runs of 4, 2 and 6): the selected samples of one
+// 4 MiB block moved to its start, in place. The block is written anew between iterations.
+void KeepSelected(benchmark::State& state) {
+    Bench bench(32, 3, 1);
+    const uint8_t channels[] = {0, 1, 2, 3, 8, 9, 20, 21, 22, 23, 24, 25};
+    const morvex::ChannelRuns runs = morvex::RunsOfChannels(channels, 12, 32, 3);
+    std::vector<uint8_t> block = bench.Source;
+    for (auto _ : state) {
+        int phase = 0;
+        benchmark::DoNotOptimize(
+            morvex::KeepSelectedChannels(runs, block.data(), 0, kBlock, phase));
+        state.PauseTiming();
+        block = bench.Source;
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlock);
+}
+
+BENCHMARK(Silence)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(KeepSelected)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(Kernel)->Apply(Cases)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(Bytewise)
     ->Args({32, 3, 1})
