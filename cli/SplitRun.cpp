@@ -355,8 +355,10 @@ private:
             int current = -1;
             worker.GetConversionInfo(&fraction, &current);
             if (state == morvex::kConvStartTask) {
+                // The engine's fraction counts the bytes of the channels converted.
+                const uint64_t bytes = morvex::PlanOutputs(worker.Entry(current)).ConvertedBytes;
                 m_Progress.TaskStarted(worker.GetDisplayName(current), ++m_Started, m_ToConvert,
-                                       static_cast<double>(worker.Entry(current).BytesTotal));
+                                       static_cast<double>(bytes));
             } else if (state == morvex::kConvNextTask) {
                 // A step that answers 5 has ended task `current`, done or failed.
                 anyFailed = !TaskEnded(m_Tasks[batch.Tasks[current]]) || anyFailed;

@@ -408,7 +408,7 @@ TEST(Cli, ChannelSelectionAndSilentOutputs) {
                            out.File("s_03.wav") + " " + out.File("s_05.wav") + "\n"));
     Take take; // channels 5, 6 and 8 are digital silence
     take.Format = {.channels = 8};
-    take.Stream = testtake::PatternSamples(700, 8, 2, 3);
+    take.Stream = testtake::PatternSamples(13000, 8, 2, 3); // 0.2 MB, 0.1 MB of five channels
     for (size_t frame = 0; frame < take.Stream.size(); frame += 16) {
         std::fill_n(take.Stream.begin() + static_cast<long>(frame) + 8, 4, 0);
         std::fill_n(take.Stream.begin() + static_cast<long>(frame) + 14, 2, 0);
@@ -418,6 +418,7 @@ TEST(Cli, ChannelSelectionAndSilentOutputs) {
         RunSplit({"--json", "--skip-silent", "-c", "4-8", take.Paths[0], out.File("m")});
     ASSERT_EQ(mono.Exit, 0) << mono.Err;
     EXPECT_TRUE(Says(mono.Err, take.Paths[0] + ": skipped silent channels 5, 6, 8\n"));
+    EXPECT_TRUE(Says(mono.Err, ": Conversion done. 0.1 MB in "));
     const nlohmann::json json = JsonLines(mono.Out).at(0);
     EXPECT_EQ(json["skipped"], nlohmann::json({5, 6, 8}));
     EXPECT_EQ(json["outputs"], nlohmann::json({out.File("m_04.wav"), out.File("m_07.wav")}));
