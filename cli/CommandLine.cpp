@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "ChannelList.h"
 #include "MorvexWorker.h"
 #include "OutputFormat.h"
 
@@ -43,6 +44,13 @@ constexpr const char* kFooter =
     "they must all have the first one's format. It takes the arguments up to the next option or\n"
     "--. The tasks of START.WAV OUTPUT_BASE pairs run first. -e N of such a take is its N-th\n"
     "file.\n"
+    "-c keeps the source channel numbers in the names (-c 11 writes OUTPUT_BASE_11.wav);\n"
+    "--track-names adds the track names the take's iXML gives the file's channels, made safe\n"
+    "for file names (OUTPUT_BASE_03_Kick In.wav, a pair OUTPUT_BASE_01_Kick+Snare.wav); a take\n"
+    "without names is named as without it. --skip-silent deletes each output of digital\n"
+    "silence as its task ends (a pair only when both channels are silent) and names their\n"
+    "channels on stderr and in --json.\n"
+    "-i and --json show the time reference, originator and track names a take carries.\n"
     "Sizes and rates are in binary units: MB = 2^20 bytes, GB = 2^30 bytes.\n"
     "Exit status: 0 all tasks done, 1 a task failed or could not be added, 2 usage error,\n"
     "3 all tasks done with warnings (a take cut short by a file that looks like part of it, or\n"
@@ -105,6 +113,23 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
             },
             "", "END"))
         ->type_name("N|NAME");
+    app.add_option("-c,--channels", options.ChannelText,
+                   "Convert only these channels of each take, e.g. 1-8,11,13-14; outputs keep "
+                   "the source channel numbers and pairs form from consecutive channels chosen")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                uint64_t channels = 0;
+                return morvex::ParseChannelList(text.c_str(), channels)
+                           ? std::string()
+                           : "not a list of channels from 1 to " +
+                                 std::to_string(morvex::kMaxChannels) + ": " + text;
+            },
+            "", "CHANNELS"))
+        ->type_name("LIST");
+    app.add_flag("--track-names", options.TrackNames,
+                 "Name outputs OUTPUT_BASE_NN_<track name> after the take's iXML track names");
+    app.add_flag("--skip-silent", options.SkipSilent,
+                 "Delete outputs of digital silence (a pair: both channels) and say which");
     app.add_flag("-i,--info", options.InfoOnly,
                  "Analyse only: show the files of each take and what would be written");
     app.add_flag("-q,--quiet", options.Quiet, "Print nothing but errors and warnings");
@@ -165,6 +190,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, std::FILE* out, 
     options.Format = formats.at(Lower(formatName));
     if (!endText.empty()) {
         options.End = ParseEndFile(endText);
+    }
+    if (!options.ChannelText.empty()) {
+        morvex::ParseChannelList(options.ChannelText.c_str(), options.Channels);
     }
     return {std::move(options), kExitDone};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ struct SplitOptions {
     int Type = 0;   // engine Type: 0 mono, 1 pairs, 2 all
     int Format = 0; // engine Format: 0 wav, 1 caf
     std::optional<EndFile> End;
+    uint64_t Channels = 0;   // the source channels to convert, bit c for channel c; 0: every one
+    std::string ChannelText; // the list as given, for messages
+    bool TrackNames = false;
+    bool SkipSilent = false;
     bool InfoOnly = false;
     bool Quiet = false;
     bool Json = false;

@@ -105,6 +105,33 @@ std::string JsonOptionalString(const std::string& text) {
     return text.empty() ? "null" : JsonString(text);
 }
 
+std::string JsonSkipped(const std::optional<std::vector<int>>& skipped) {
+    if (!skipped) {
+        return "";
+    }
+    std::string out = ",\"skipped\":[";
+    for (size_t i = 0; i < skipped->size(); ++i) {
+        out += (i == 0 ? "" : ",") + std::to_string((*skipped)[i]);
+    }
+    return out + "]";
+}
+
+std::string JsonMetadataObject(const std::optional<JsonMetadata>& metadata) {
+    if (!metadata) {
+        return "";
+    }
+    std::string tracks = "{";
+    for (const auto& [channel, name] : metadata->Tracks) {
+        tracks += (tracks.size() == 1 ? "\"" : ",\"") + std::to_string(channel) +
+                  "\":" + JsonString(name);
+    }
+    const std::optional<uint64_t>& time = metadata->TimeReference;
+    return ",\"metadata\":{\"time_reference\":" + (time ? std::to_string(*time) : "null") +
+           ",\"time\":" + JsonOptionalString(metadata->Time) +
+           ",\"originator\":" + JsonOptionalString(metadata->Originator) + ",\"tracks\":" + tracks +
+           "}}";
+}
+
 } // namespace
 
 std::string JsonString(const std::string& text) {
@@ -134,7 +161,8 @@ std::string JsonLine(const JsonTask& task) {
            ",\"output_format\":" + JsonString(task.OutputFormat) +
            ",\"outputs\":" + JsonStrings(task.Outputs) + ",\"state\":" + JsonString(task.State) +
            ",\"warning\":" + JsonOptionalString(task.Warning) +
-           ",\"error\":" + JsonErrorObject(task.Error) + "}";
+           ",\"error\":" + JsonErrorObject(task.Error) + JsonSkipped(task.Skipped) +
+           JsonMetadataObject(task.Metadata) + "}";
 }
 
 } // namespace morvexcli

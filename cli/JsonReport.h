@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morvexcli {
@@ -20,6 +21,14 @@ struct JsonError {
     std::vector<std::string> Details; // files and the system's reasons
 };
 
+// What the take's start file tells of the recording beside its samples.
+struct JsonMetadata {
+    std::optional<uint64_t> TimeReference; // samples since midnight, with bext
+    std::string Time;                      // the same as hh:mm:ss
+    std::string Originator;
+    std::vector<std::pair<int, std::string>> Tracks; // source channel from 1, track name
+};
+
 // What --json prints for one task, on one line.
 struct JsonTask {
     int Task = 0; // one-based, in the order of the arguments and of the takes in a folder
@@ -33,6 +42,10 @@ struct JsonTask {
     std::string State; // ready, done, failed, refused, blocked, stopped, skipped
     std::string Warning;
     std::optional<JsonError> Error;
+    // Only when asked for: the source channels (from 1) whose outputs were deleted as silent.
+    std::optional<std::vector<int>> Skipped;
+    // Only for a take that has any.
+    std::optional<JsonMetadata> Metadata;
 };
 
 // `text` as a JSON string, quotes included. Bytes that are not valid UTF-8 (file names may hold

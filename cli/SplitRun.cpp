@@ -1,9 +1,11 @@
 #include "SplitRun.h"
 
+#include "ChannelList.h"
 #include "JsonReport.h"
 #include "MorvexWorker.h"
 #include "OutputCheck.h"
 #include "OutputPlace.h"
+#include "OutputPlan.h"
 #include "Progress.h"
 #include "TaskPlan.h"
 #include "TaskText.h"
@@ -158,6 +160,18 @@ private:
         }
         worker.SetDestinationType(slot, m_Options.Type);
         worker.SetDestinationFormat(slot, m_Options.Format);
+        worker.SetTrackNaming(slot, m_Options.TrackNames);
+        worker.SetSkipSilent(slot, m_Options.SkipSilent);
+        if (!worker.SetChannelSelection(slot, m_Options.Channels)) {
+            const int count = worker.Entry(slot).ChannelNumb;
+            char past[morvex::kInfoTextBytes] = {};
+            morvex::FormatChannelList(m_Options.Channels & ~morvex::EffectiveChannels(0, count),
+                                      past, sizeof past);
+            return JsonError{std::nullopt,
+                             "--channels " + m_Options.ChannelText + ": the take has " +
+                                 std::to_string(count) + " channel(s), not " + past,
+                             {}};
+        }
         if (m_Options.End) {
             const std::optional<int> end = EndIndexFor(worker, slot, *m_Options.End);
             if (!end) {
@@ -244,7 +258,7 @@ private:
     // The outputs of the task that could not be created now, each reported.
     std::optional<JsonError> OutputProblem(const CMorvexWorker& worker, const RunTask& task) {
         const std::vector<std::string> outputs = OutputFileNames(worker, task.Slot);
-        const uint64_t bytesNeeded = static_cast<uint64_t>(worker.Entry(task.Slot).BytesTotal) +
+        const uint64_t bytesNeeded = morvex::PlanOutputs(worker.Entry(task.Slot)).ConvertedBytes +
                                      outputs.size() * morvex::kOutputAllowanceBytes;
         const std::vector<std::string> problems =
             morvex::OutputPlaceProblems(outputs, bytesNeeded, !task.Plan.MakeFolder.empty());
@@ -341,8 +355,10 @@ private:
             int current = -1;
             worker.GetConversionInfo(&fraction, &current);
             if (state == morvex::kConvStartTask) {
+                // The engine's fraction counts the bytes of the channels converted.
+                const uint64_t bytes = morvex::PlanOutputs(worker.Entry(current)).ConvertedBytes;
                 m_Progress.TaskStarted(worker.GetDisplayName(current), ++m_Started, m_ToConvert,
-                                       static_cast<double>(worker.Entry(current).BytesTotal));
+                                       static_cast<double>(bytes));
             } else if (state == morvex::kConvNextTask) {
                 // A step that answers 5 has ended task `current`, done or failed.
                 anyFailed = !TaskEnded(m_Tasks[batch.Tasks[current]]) || anyFailed;
@@ -362,6 +378,10 @@ private:
             // Its outputs are exact for the files read, but may lack audio or be shifted.
             if (!TakeWarning(worker, task.Slot).empty()) {
                 ++m_DoneWithWarning;
+            }
+            const std::vector<int> skipped = SkippedChannels(worker.Entry(task.Slot));
+            if (!skipped.empty() && !m_Options.Quiet) {
+                PrintLine(task.Plan.Start + ": skipped silent channels " + ChannelNumbers(skipped));
             }
             ReportTask(task, "done");
             if (!m_Options.Json && !m_Options.Quiet) {
@@ -444,6 +464,9 @@ private:
         json.OutputFormat = FormatName(m_Options.Format);
         json.State = "refused";
         json.Error = task.Refusal;
+        if (m_Options.SkipSilent) {
+            json.Skipped.emplace();
+        }
         PrintJson(json);
     }
 

@@ -32,6 +32,86 @@ int FileNumber(const SplitEntryInfo& entry, int fileIndex) {
     return IsJoinedTake(entry) ? fileIndex + 1 : entry.StartSubNumb + fileIndex;
 }
 
+uint64_t ChannelBit(int channel) {
+    return uint64_t{1} << channel;
+}
+
+// Output n is gone when every one of its channels is among those deleted as silent.
+bool OutputSkipped(const SplitEntryInfo& entry, const morvex::OutputPlan& plan, int n) {
+    for (int k = 0; k < plan.ChannelsPerOutput; ++k) {
+        if ((entry.SkippedChannels & ChannelBit(plan.SourceChannel(n, k))) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HasTimeReference(const morvex::TakeMetadata& metadata) {
+    return metadata.BextBytes != 0;
+}
+
+// "01:00:00": whole seconds of a time given in samples; hours go on past a day.
+std::string TimeOfDay(uint64_t samples, uint32_t sampleRate) {
+    constexpr uint64_t kSecondsPerMinute = 60;
+    constexpr uint64_t kSecondsPerHour = 60 * kSecondsPerMinute;
+    const uint64_t seconds = sampleRate == 0 ? 0 : samples / sampleRate;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / kSecondsPerHour),
+                  static_cast<unsigned long long>(seconds % kSecondsPerHour / kSecondsPerMinute),
+                  static_cast<unsigned long long>(seconds % kSecondsPerMinute));
+    return text;
+}
+
+// The track names the take gives its channels, by channel from 1; unnamed channels left out.
+std::vector<std::pair<int, std::string>> TrackNames(const SplitEntryInfo& entry) {
+    std::vector<std::pair<int, std::string>> tracks;
+    for (int c = 0; c < entry.ChannelNumb && c < morvex::kMaxChannels; ++c) {
+        if (entry.Metadata.TrackNames[c][0] != '\0') {
+            tracks.emplace_back(c + 1, entry.Metadata.TrackNames[c]);
+        }
+    }
+    return tracks;
+}
+
+// What the start file tells beside its samples; nothing for a take without any of it.
+std::optional<JsonMetadata> FoundMetadata(const SplitEntryInfo& entry) {
+    const morvex::TakeMetadata& found = entry.Metadata;
+    JsonMetadata metadata;
+    if (HasTimeReference(found)) {
+        metadata.TimeReference = found.TimeReference;
+        metadata.Time = TimeOfDay(found.TimeReference, entry.SampleRate);
+    }
+    metadata.Originator = found.Originator;
+    metadata.Tracks = TrackNames(entry);
+    if (!metadata.TimeReference && metadata.Originator.empty() && metadata.Tracks.empty()) {
+        return std::nullopt;
+    }
+    return metadata;
+}
+
+void PrintMetadata(std::FILE* out, const SplitEntryInfo& entry) {
+    const std::optional<JsonMetadata> metadata = FoundMetadata(entry);
+    if (!metadata) {
+        return;
+    }
+    if (metadata->TimeReference) {
+        std::fprintf(out, "  TimeRef: %llu samples (%s)\n",
+                     static_cast<unsigned long long>(*metadata->TimeReference),
+                     metadata->Time.c_str());
+    }
+    if (!metadata->Originator.empty()) {
+        std::fprintf(out, "  Origin:  %s\n", metadata->Originator.c_str());
+    }
+    if (!metadata->Tracks.empty()) {
+        std::string line;
+        for (const auto& [channel, name] : metadata->Tracks) {
+            line += (line.empty() ? "" : ", ") + std::to_string(channel) + " \"" + name + "\"";
+        }
+        std::fprintf(out, "  Tracks:  %s\n", line.c_str());
+    }
+}
+
 } // namespace
 
 std::string ErrorText(const CMorvexWorker& worker, int code) {
@@ -82,13 +162,34 @@ const char* FormatName(int value) {
 }
 
 std::vector<std::string> OutputFileNames(const CMorvexWorker& worker, int index) {
-    const morvex::OutputPlan plan = morvex::PlanOutputs(worker.Entry(index));
+    const SplitEntryInfo& entry = worker.Entry(index);
+    const morvex::OutputPlan plan = morvex::PlanOutputs(entry);
     std::vector<std::string> names;
     char suffix[morvex::kOutputSuffixBytes];
     for (int n = 0; plan.OutputSuffix(n, suffix); ++n) {
-        names.push_back(worker.GetDestinationBaseFile(index) + std::string(suffix));
+        if (!OutputSkipped(entry, plan, n)) {
+            names.push_back(worker.GetDestinationBaseFile(index) + std::string(suffix));
+        }
     }
     return names;
+}
+
+std::vector<int> SkippedChannels(const SplitEntryInfo& entry) {
+    std::vector<int> channels;
+    for (int c = 0; c < morvex::kMaxChannels; ++c) {
+        if ((entry.SkippedChannels & ChannelBit(c)) != 0) {
+            channels.push_back(c + 1);
+        }
+    }
+    return channels;
+}
+
+std::string ChannelNumbers(const std::vector<int>& channels) {
+    std::string text;
+    for (const int channel : channels) {
+        text += (text.empty() ? "" : ", ") + std::to_string(channel);
+    }
+    return text;
 }
 
 std::vector<std::string> TakeFiles(const CMorvexWorker& worker, int index, bool toEnd) {
@@ -159,6 +260,7 @@ void PrintTaskInfo(std::FILE* out, const CMorvexWorker& worker, int index, int n
     std::fprintf(out, "\n  Format:  %s, %d bit\n",
                  InfoText(worker, index, morvex::kInfoFormat).c_str(), entry.WordLength);
     std::fprintf(out, "  Time:    %s\n", InfoText(worker, index, morvex::kInfoTime).c_str());
+    PrintMetadata(out, entry);
     std::fprintf(out, "  Sizes:   %s\n", InfoText(worker, index, morvex::kInfoSizes).c_str());
     const std::vector<std::string> names = OutputFileNames(worker, index);
     std::fprintf(out, "  Outputs: %zu %s file(s):", names.size(), TypeName(entry.Type));
@@ -192,6 +294,10 @@ JsonTask DescribeTask(const CMorvexWorker& worker, int index, int number,
     task.Outputs = OutputFileNames(worker, index);
     task.State = state;
     task.Warning = TakeWarning(worker, index);
+    if (entry.fSkipSilent) {
+        task.Skipped = SkippedChannels(entry);
+    }
+    task.Metadata = FoundMetadata(entry);
     if (entry.ErrorState != morvex::kErrorNone) {
         const std::string detail = FailureDetail(worker, index);
         task.Error = JsonError{entry.ErrorState, ErrorText(worker, entry.ErrorState), {}};

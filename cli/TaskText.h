@@ -25,11 +25,18 @@ const char* TypeName(int type);
 const char* FormatName(int format);
 
 // The names the engine gives the outputs of task `index`: the base, "_NN" with the first channel
-// of each file, and the format's extension.
+// of each file (and its track name when asked for), and the format's extension. Outputs the last
+// conversion deleted as silent are left out.
 std::vector<std::string> OutputFileNames(const CMorvexWorker& worker, int index);
 
 // Paths of the files of the take, the start file first: all found, or those up to the end file.
 std::vector<std::string> TakeFiles(const CMorvexWorker& worker, int index, bool toEnd);
+
+// The source channels (from 1) whose outputs the last conversion deleted as silent.
+std::vector<int> SkippedChannels(const SplitEntryInfo& entry);
+
+// "13, 14": channel numbers as the messages list them.
+std::string ChannelNumbers(const std::vector<int>& channels);
 
 // Whole frames of the files to convert.
 uint64_t FramesToConvert(const SplitEntryInfo& entry);

@@ -112,5 +112,6 @@ check_completion "--info" morvex-split -q --i
 check_completion "MKZ01_01.WAV folder" morvex-split -t mono ""
 check_completion "folder" morvex-split MKZ01_01.WAV ""
 check_completion "MKZ01_01.WAV folder" morvex-split -e 2 MKZ01_01.WAV folder ""
+check_completion "folder" morvex-split -c 1-8 MKZ01_01.WAV ""
 
 echo "package ok: $(basename "$deb"), Depends: $depends"

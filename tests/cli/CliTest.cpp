@@ -124,6 +124,8 @@ TEST(Cli, RunsThatConvertNothing) {
         {{"-e", "MKZ02_02.WAV", "START", "BASE"}, 1, "--end MKZ02_02.WAV names no file"},
         {{"START", "BASE", "nothing.wav", "BASE2"}, 1, "nothing converted"},
         {{"-t", "pairs", "START", "BASE"}, 1, "Mismatch: 2 channel format / odd channel count."},
+        {{"-c", "2-1", "START", "BASE"}, 2, "--channels: not a list of channels from 1 to 64: 2-1"},
+        {{"-c", "2,4", "START", "BASE"}, 1, "_01.WAV: --channels 2,4: the take has 3 channel"},
         {{"START", "BASE", "START", "BASE.wav"}, 1, "Output file name is already in use."},
         {{"-i", "START", "BASE"}, 0, "Files:   2 in the take: MKZ01_01.WAV MKZ01_02.WAV"},
     };
@@ -391,4 +393,84 @@ TEST(Cli, JoinTakesFilesOfAnyNamesInTheOrderGiven) {
     EXPECT_EQ(json["state"], "refused");
     EXPECT_EQ(json["inputs"], nlohmann::json({f[0], other, f[2]}));
     EXPECT_FALSE(testtake::FileExists(OutputName(dir.File("y"), 0, false)));
+}
+
+// -c converts the channels chosen under their own numbers and counts only them; --skip-silent
+// deletes outputs of digital silence (a pair only when both channels are) and names them.
+TEST(Cli, ChannelSelectionAndSilentOutputs) {
+    TempDir in, out;
+    const std::string sparse = in.File(testtake::SchemeName(5, 1)); // claims 4e9 bytes of audio
+    testtake::WriteFile(sparse, testtake::MakeWav({8, 16}, {}, {.dataSize = 4000000000U}));
+    fs::resize_file(sparse, fs::file_size(sparse) + 4000000000U);
+    const Outcome info = RunSplit({"-i", "-t", "pairs", "-c", "3-6", sparse, out.File("s")});
+    EXPECT_TRUE(
+        Says(info.Out, "Sizes:   0.93 GB per file, 1.86 GB total\n  Outputs: 2 pairs file(s): " +
+                           out.File("s_03.wav") + " " + out.File("s_05.wav") + "\n"));
+    Take take; // channels 5, 6 and 8 are digital silence
+    take.Format = {.channels = 8};
+    take.Stream = testtake::PatternSamples(13000, 8, 2, 3); // 0.2 MB, 0.1 MB of five channels
+    for (size_t frame = 0; frame < take.Stream.size(); frame += 16) {
+        std::fill_n(take.Stream.begin() + static_cast<long>(frame) + 8, 4, 0);
+        std::fill_n(take.Stream.begin() + static_cast<long>(frame) + 14, 2, 0);
+    }
+    take.Paths = testtake::WriteTake(in.Path(), 1, 1, take.Format, take.Stream, {4001});
+    const Outcome mono =
+        RunSplit({"--json", "--skip-silent", "-c", "4-8", take.Paths[0], out.File("m")});
+    ASSERT_EQ(mono.Exit, 0) << mono.Err;
+    EXPECT_TRUE(Says(mono.Err, take.Paths[0] + ": skipped silent channels 5, 6, 8\n"));
+    EXPECT_TRUE(Says(mono.Err, ": Conversion done. 0.1 MB in "));
+    const nlohmann::json json = JsonLines(mono.Out).at(0);
+    EXPECT_EQ(json["skipped"], nlohmann::json({5, 6, 8}));
+    EXPECT_EQ(json["outputs"], nlohmann::json({out.File("m_04.wav"), out.File("m_07.wav")}));
+    EXPECT_TRUE(Holds(out.File("m_04.wav"), take, 3, 1, take.Frames()));
+    EXPECT_TRUE(Holds(out.File("m_07.wav"), take, 6, 1, take.Frames()));
+    const Outcome pairs =
+        RunSplit({"-q", "-t", "pairs", "--skip-silent", "-c", "3-8", take.Paths[0], out.File("p")});
+    ASSERT_EQ(pairs.Exit, 0) << pairs.Err;
+    EXPECT_EQ(pairs.Out + pairs.Err, "");
+    EXPECT_TRUE(Holds(out.File("p_03.wav"), take, 2, 2, take.Frames()));
+    EXPECT_TRUE(Holds(out.File("p_07.wav"), take, 6, 2, take.Frames()));
+    EXPECT_EQ(ListDir(out.Path()),
+              (std::vector<std::string>{"m_04.wav", "m_07.wav", "p_03.wav", "p_07.wav"}));
+}
+
+// --track-names names outputs after the iXML's tracks, made safe; -i and --json show the bext's
+// time reference and originator and the track names, and nothing new for a take without them.
+TEST(Cli, TrackNamesAndMetadata) {
+    TempDir in, out;
+    Bytes bext(602, 0);
+    std::copy_n("REC-8", 5, bext.begin() + 256);
+    const Bytes time = testtake::Le(48000 * 3723 + 100, 8); // 01:02:03 and 100 samples
+    std::copy(time.begin(), time.end(), bext.begin() + 338);
+    const std::string ixml =
+        "<BWFXML><TRACK_LIST><TRACK_COUNT>2</TRACK_COUNT><TRACK><CHANNEL_INDEX>1</CHANNEL_INDEX>"
+        "<INTERLEAVE_INDEX>1</INTERLEAVE_INDEX><NAME>Kick In</NAME></TRACK><TRACK><CHANNEL_INDEX>3"
+        "</CHANNEL_INDEX><INTERLEAVE_INDEX>3</INTERLEAVE_INDEX><NAME>Vox: Lead</NAME></TRACK>"
+        "</TRACK_LIST></BWFXML>";
+    const testtake::WavLayout layout{
+        .chunksBeforeData =
+            testtake::Cat({testtake::Chunk("bext", bext),
+                           testtake::Chunk("iXML", Bytes(ixml.begin(), ixml.end()))})};
+    const Take take = WriteTake(in.Path(), 2, 3, 24, 500, {}, 0, layout);
+    const Take plain = WriteTake(in.Path(), 3, 3, 24, 500);
+    const Outcome info =
+        RunSplit({"-i", take.Paths[0], out.File("i"), plain.Paths[0], out.File("j")});
+    EXPECT_TRUE(Says(info.Out, "\n  TimeRef: 178704100 samples (01:02:03)\n  Origin:  REC-8\n"
+                               "  Tracks:  1 \"Kick In\", 3 \"Vox: Lead\"\n  Sizes:"));
+    const std::vector<std::string> names = {out.File("t_01_Kick In.caf"), out.File("t_02.caf"),
+                                            out.File("t_03_Vox_ Lead.caf")};
+    const Outcome json = RunSplit({"-i", "--json", "--track-names", "-f", "caf", take.Paths[0],
+                                   out.File("t"), plain.Paths[0], out.File("j")});
+    const std::vector<nlohmann::json> tasks = JsonLines(json.Out);
+    ASSERT_EQ(tasks.size(), 2U) << json.Out;
+    EXPECT_EQ(tasks[0]["metadata"], nlohmann::json::parse(R"({"time_reference":178704100,
+        "time":"01:02:03","originator":"REC-8","tracks":{"1":"Kick In","3":"Vox: Lead"}})"));
+    EXPECT_EQ(tasks[0]["outputs"], nlohmann::json(names));
+    EXPECT_FALSE(tasks[1].contains("metadata") || tasks[0].contains("skipped"));
+    const Outcome run = RunSplit({"--track-names", "-f", "caf", take.Paths[0], out.File("t")});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Out, names[0] + "\n" + names[1] + "\n" + names[2] + "\n");
+    for (int channel = 0; channel < 3; ++channel) {
+        EXPECT_TRUE(Holds(names[channel], take, channel, 1, take.Frames()));
+    }
 }
