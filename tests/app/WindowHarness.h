@@ -87,9 +87,9 @@ struct Window {
     QString Text(const char* name) { return Get(name)->property("text").toString(); }
     QString Enabled() { // the enabled ones of the controls that can be locked
         QStringList on;
-        for (const char* name :
-             {"addFileButton", "removeFileButton", "startButton", "sourceEnd", "destinationString",
-              "setDestinationButton", "setType", "setFormat"})
+        for (const char* name : {"addFileButton", "removeFileButton", "startButton", "sourceEnd",
+                                 "destinationString", "setDestinationButton", "setType",
+                                 "setFormat", "channelsString", "setTrackNames", "setSkipSilent"})
             if (Get(name)->isEnabled())
                 on << QLatin1String(name);
         return on.join(u' ');

@@ -9,7 +9,9 @@
 using namespace morvex;
 using namespace Qt::StringLiterals;
 
-const QString kSettings = u"sourceEnd destinationString setDestinationButton setType setFormat"_s;
+const QString kSettings =
+    u"sourceEnd destinationString setDestinationButton setType setFormat channelsString "
+    "setSkipSilent"_s;
 const QString kAllButStart = u"addFileButton removeFileButton "_s + kSettings;
 const QString kAll = u"addFileButton removeFileButton startButton "_s + kSettings;
 const QString kRefused = u"File could not be added to list.|"_s;
@@ -334,6 +336,47 @@ private slots:
                  u"Add 3 files as one take?|One take reads them as one stream in name order, "
                  "00000001.WAV to 00000003.WAV; or each file is a task of its own.|[One take]|"
                  "One task each|Cancel"_s);
+    }
+
+    // The channel list and the two options are the selected task's. A list is taken when it is
+    // finished, and the sizes follow it; one that does not parse or names a channel past the take
+    // is refused on the spot: the task keeps its channels, and Start is not held.
+    void channelsAndOptionsFollowTheTask() {
+        auto* field = w->Get<QLineEdit>("channelsString");
+        const auto type = [&](const QString& text) {
+            field->selectAll();
+            QTest::keyClick(field, Qt::Key_Delete);
+            QTest::keyClicks(field, text);
+            QTest::keyClick(field, Qt::Key_Return);
+        };
+        const auto panel = [&] {
+            return QStringList{field->text(), w->Text("sizeInfoString"), w->Text("noteInfoString"),
+                               QString::number(w->Get<QCheckBox>("setSkipSilent")->isChecked())};
+        };
+        w->Drop({w->Take(1, 1, 16, 1u << 30)}); // 16 channels of 1 GiB
+        w->Pick(w->Out("a"));
+        w->Add(2, "b");
+        w->SelectRow(0);
+        type(u"1-8, 11,13-14"_s);
+        QTest::keyClick(w->Get("setSkipSilent"), Qt::Key_Space);
+        const QString sizes = u"0.06 GB per file, 0.69 GB total"_s;
+        QCOMPARE(panel(), (QStringList{u"1-8,11,13,14"_s, sizes, QString(), u"1"_s}));
+        w->SelectRow(1);
+        QCOMPARE(panel(),
+                 (QStringList{QString(), u"0.00 GB per file, 0.00 GB total"_s, {}, u"0"_s}));
+        w->SelectRow(0);
+        for (const auto& [list, why] :
+             {std::pair(u"1-17"_s, u"the take has 16 channels."_s),
+              std::pair(u"3-x"_s, u"write them as 1-8,11,13-14, or nothing for all."_s)}) {
+            type(list);
+            const QString note = u"Channels \"%1\" not taken: %2"_s.arg(list, why);
+            QCOMPARE(panel(), (QStringList{list, sizes, note, u"1"_s}));
+            QCOMPARE(w->controller.worker().GetChannelSelection(0), uint64_t{0x34ff});
+            QCOMPARE(w->Enabled(), kAll); // no names in the take: no naming by them
+        }
+        type(QString());
+        QCOMPARE(panel(),
+                 (QStringList{QString(), u"0.06 GB per file, 1.00 GB total"_s, {}, u"1"_s}));
     }
 };
 
