@@ -115,6 +115,10 @@ struct Window {
         for (int i = 0; i < item; ++i)
             QTest::keyClick(Get(name), Qt::Key_Down);
     }
+    void Type(const char* name, const QString& text) { // the field's text replaced, then Return
+        QTest::keyClick(Get(name), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(Get(name), u'\b' + text + u'\r');
+    }
     void Pick(const QString& path, const char* button = "setDestinationButton") {
         services.panels.push_back(Chosen(path));
         Click(button);

@@ -9,9 +9,8 @@
 using namespace morvex;
 using namespace Qt::StringLiterals;
 
-const QString kSettings =
-    u"sourceEnd destinationString setDestinationButton setType setFormat channelsString "
-    "setSkipSilent"_s;
+const QString kSettings = u"sourceEnd destinationString setDestinationButton setType setFormat "
+                          "channelsString setSkipSilent"_s;
 const QString kAllButStart = u"addFileButton removeFileButton "_s + kSettings;
 const QString kAll = u"addFileButton removeFileButton startButton "_s + kSettings;
 const QString kRefused = u"File could not be added to list.|"_s;
@@ -338,45 +337,49 @@ private slots:
                  "One task each|Cancel"_s);
     }
 
-    // The channel list and the two options are the selected task's. A list is taken when it is
-    // finished, and the sizes follow it; one that does not parse or names a channel past the take
-    // is refused on the spot: the task keeps its channels, and Start is not held.
-    void channelsAndOptionsFollowTheTask() {
-        auto* field = w->Get<QLineEdit>("channelsString");
-        const auto type = [&](const QString& text) {
-            field->selectAll();
-            QTest::keyClick(field, Qt::Key_Delete);
-            QTest::keyClicks(field, text);
-            QTest::keyClick(field, Qt::Key_Return);
-        };
+    // The channel list and the options are the selected task's; a list that does not parse or
+    // names a channel past the take is refused, the task keeping its own. The output kept has its
+    // channel's number and track name; the Note line names the channels skipped as silent.
+    void channelsAndOptionsOfTheTask() {
+        auto stream = testtake::PatternSamples(4800, 4, 2, 6);
+        for (size_t at = 4; at < stream.size(); at += 8)
+            std::fill_n(stream.begin() + at, 4, 0); // channels 3 and 4: digital silence
+        const std::string xml = "<BWFXML><TRACK_LIST><TRACK><CHANNEL_INDEX>2</CHANNEL_INDEX><NAME>"
+                                "Snare/Top</NAME></TRACK></TRACK_LIST></BWFXML>";
+        const auto paths = testtake::WriteTake(w->dir.Path(), 6, 1, {4, 16}, stream, {},
+                                               {testtake::Chunk("iXML", {xml.begin(), xml.end()})});
+        w->Drop({QUrl::fromLocalFile(QString::fromStdString(paths.front()))});
+        w->Pick(w->Out("Gig"));
+        w->Add(2, "b"); // of 2 channels, no track names
         const auto panel = [&] {
-            return QStringList{field->text(), w->Text("sizeInfoString"), w->Text("noteInfoString"),
+            return QStringList{w->Text("channelsString"), w->Text("noteInfoString"),
                                QString::number(w->Get<QCheckBox>("setSkipSilent")->isChecked())};
         };
-        w->Drop({w->Take(1, 1, 16, 1u << 30)}); // 16 channels of 1 GiB
-        w->Pick(w->Out("a"));
-        w->Add(2, "b");
         w->SelectRow(0);
-        type(u"1-8, 11,13-14"_s);
-        QTest::keyClick(w->Get("setSkipSilent"), Qt::Key_Space);
-        const QString sizes = u"0.06 GB per file, 0.69 GB total"_s;
-        QCOMPARE(panel(), (QStringList{u"1-8,11,13,14"_s, sizes, QString(), u"1"_s}));
+        w->Type("channelsString", u"2, 3-4"_s);
+        for (const char* box : {"setTrackNames", "setSkipSilent"})
+            QTest::keyClick(w->Get(box), Qt::Key_Space);
         w->SelectRow(1);
-        QCOMPARE(panel(),
-                 (QStringList{QString(), u"0.00 GB per file, 0.00 GB total"_s, {}, u"0"_s}));
+        QCOMPARE(std::pair(panel(), w->Enabled()), std::pair(QStringList{{}, {}, u"0"_s}, kAll));
         w->SelectRow(0);
+        QCOMPARE(panel(), (QStringList{u"2-4"_s, {}, u"1"_s}));
         for (const auto& [list, why] :
-             {std::pair(u"1-17"_s, u"the take has 16 channels."_s),
+             {std::pair(u"1-5"_s, u"the take has 4 channels."_s),
               std::pair(u"3-x"_s, u"write them as 1-8,11,13-14, or nothing for all."_s)}) {
-            type(list);
+            w->Type("channelsString", list);
             const QString note = u"Channels \"%1\" not taken: %2"_s.arg(list, why);
-            QCOMPARE(panel(), (QStringList{list, sizes, note, u"1"_s}));
-            QCOMPARE(w->controller.worker().GetChannelSelection(0), uint64_t{0x34ff});
-            QCOMPARE(w->Enabled(), kAll); // no names in the take: no naming by them
+            QCOMPARE(panel(), (QStringList{list, note, u"1"_s}));
+            QCOMPARE(w->controller.worker().GetChannelSelection(0), uint64_t{0xe});
         }
-        type(QString());
-        QCOMPARE(panel(),
-                 (QStringList{QString(), u"0.06 GB per file, 1.00 GB total"_s, {}, u"1"_s}));
+        w->Click("startButton"); // not held by the refused list
+        for (int tick = 0; tick < 100 && w->controller.isConversionRunning(); ++tick)
+            w->Tick();
+        QCOMPARE(QDir(w->Out("")).entryList({u"Gig*"_s}), QStringList{u"Gig_02_Snare_Top.wav"_s});
+        SF_INFO info{};
+        sf_close(sf_open(qPrintable(w->Out("Gig_02_Snare_Top.wav")), SFM_READ, &info));
+        QCOMPARE(std::pair(info.channels, info.frames), std::pair(1, sf_count_t{4800}));
+        w->SelectRow(0);
+        QCOMPARE(w->Text("noteInfoString"), u"Skipped silent channels: 3, 4"_s);
     }
 };
 
