@@ -76,8 +76,13 @@ int CMorvexWorker::GetConversionInfo(double* fraction, int* entry) const {
     int error = kErrorNone;
     if (IsEntryIndex(m_CurrentEntry)) {
         const SplitEntryInfo& task = m_Entries[m_CurrentEntry];
-        if (task.BytesTotal > 0) {
-            done = static_cast<double>(m_DestTotalBytes) / static_cast<double>(task.BytesTotal);
+        // A task converting some of the channels counts only their bytes; the plan is the task's
+        // once it has started.
+        const double total = m_ConversionState != kConvStartTask && m_Plan.Selective
+                                 ? static_cast<double>(m_Plan.ConvertedBytes)
+                                 : static_cast<double>(task.BytesTotal);
+        if (total > 0) {
+            done = static_cast<double>(m_DestTotalBytes) / total;
         }
         error = task.ErrorState;
     }
@@ -122,6 +127,7 @@ int CMorvexWorker::StepStartTask() {
     SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     entry.ErrorState = kErrorNone;
     entry.FailureDetail[0] = '\0';
+    entry.SkippedChannels = 0;
     // Refused before anything is opened or created: no destination, unpairable channels, an
     // unknown format, or a base path that leaves no room for the output suffix.
     const OutputPlan asSet = PlanOutputs(entry);
@@ -147,17 +153,22 @@ int CMorvexWorker::StepStartTask() {
     if (m_Plan.CannotPair) {
         return FailTask(kErrorOutputCreate);
     }
-    m_DestBuffSize = DestBufferBytes(entry.ChannelNumb, m_Plan.ChannelsPerOutput);
+    // From here on the take is one of the selected channels alone (see PrepareSourceBlock).
+    m_SourceChannels = m_Plan.SelectedCount;
+    m_DestBuffSize = DestBufferBytes(m_SourceChannels, m_Plan.ChannelsPerOutput);
     if (!CreateOutputs()) {
         return FailTask(kErrorOutputCreate);
     }
-    if (!m_Writer->Prepare(entry.ChannelNumb, m_Plan.ChannelsPerOutput, m_DestBuffSize,
+    if (!m_Writer->Prepare(m_SourceChannels, m_Plan.ChannelsPerOutput, m_DestBuffSize,
                            m_pDestinationBuffers)) {
         return FailTask(kErrorNoMemory);
     }
     m_ChannelPoint = 0;
     m_SampleOffset = 0;
-    m_SourceChannels = entry.ChannelNumb;
+    m_ChannelRuns = RunsOfChannels(m_Plan.Channels, m_Plan.SelectedCount, entry.ChannelNumb,
+                                   m_Plan.BytesPerSample);
+    m_SourceFramePhase = 0;
+    PrepareSilenceCheck();
     m_DestTotalBytes = 0;
     m_CurrentSourceSubFile = 0;
     PrepareHeaderSpace();
@@ -169,6 +180,7 @@ int CMorvexWorker::StepStartTask() {
 bool CMorvexWorker::CreateOutputs() {
     const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
     std::fill(std::begin(m_DestLeftOver), std::end(m_DestLeftOver), false);
+    std::fill(std::begin(m_OutputSkipped), std::end(m_OutputSkipped), false);
     bool allCreated = true;
     for (int n = 0; n < m_Plan.OutputCount; ++n) {
         const int i = m_Plan.FirstChannel(n); // outputs take the slot of their first channel
@@ -199,14 +211,19 @@ void CMorvexWorker::PrepareHeaderSpace() {
     const HeaderValues values = OutputHeaderValues(0);
     uint8_t header[kMaxHeaderBytes];
     Describe(m_Plan.Format).BuildProvisionalHeader(values, header);
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+    for (const int i : KeptOutputSlots()) {
         std::memcpy(m_pDestinationBuffers[i], header, static_cast<size_t>(m_DestDataPoint));
     }
 }
 
-// 8-bit WAV samples (unsigned) become signed, where the output wants them so, by flipping their
-// top bit. Done on the source block, once, before it is de-interleaved.
+// Done on the source block, once, before it is de-interleaved: a task converting some of the
+// channels keeps only their samples, and 8-bit WAV samples (unsigned) become signed, where the
+// output wants them so, by flipping their top bit.
 void CMorvexWorker::PrepareSourceBlock() {
+    if (m_Plan.Selective) {
+        m_SourceDataCount = KeepSelectedChannels(m_ChannelRuns, m_pSourceBuffer, m_SourceDataPoint,
+                                                 m_SourceDataCount, m_SourceFramePhase);
+    }
     if (!Describe(m_Plan.Format).SignedBytes || m_Plan.BytesPerSample != 1) {
         return;
     }
@@ -222,8 +239,68 @@ bool CMorvexWorker::FlushOutputs() {
     if (!CollectWrites()) {
         return false;
     }
+    NoteSound();
     m_Writer->Hand(m_SendFileRefs, m_pDestinationBuffers, static_cast<uint32_t>(m_DestDataPoint));
     return true;
+}
+
+// Outputs of one file for every channel hold the take itself and are never deleted.
+void CMorvexWorker::PrepareSilenceCheck() {
+    const SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    m_CheckSilence = entry.fSkipSilent && entry.Type != kTypeAll;
+    m_Silence =
+        SilenceOf(m_Plan.BytesPerSample, m_Plan.Header.Float, !Describe(m_Plan.Format).SignedBytes);
+    m_FirstBuffers = true;
+    std::fill(std::begin(m_OutputSounds), std::end(m_OutputSounds), false);
+}
+
+// Each buffer is looked at as it goes to the writer, until its output has had sound; the first
+// buffers begin with the header, which is no sample.
+void CMorvexWorker::NoteSound() {
+    const int from = m_FirstBuffers ? m_Plan.HeaderBytes : 0;
+    m_FirstBuffers = false;
+    if (!m_CheckSilence || m_DestDataPoint <= from) {
+        return;
+    }
+    for (int n = 0; n < m_Plan.OutputCount; ++n) {
+        const int slot = m_Plan.FirstChannel(n);
+        m_OutputSounds[slot] =
+            m_OutputSounds[slot] || !HoldsOnlySilence(m_Silence, m_pDestinationBuffers[slot] + from,
+                                                      static_cast<size_t>(m_DestDataPoint - from));
+    }
+}
+
+// Silent outputs go once every write is done and before the final headers; the syncs and the
+// checks after see only the outputs kept. One that is no longer ours, or that cannot be deleted,
+// is kept as written.
+void CMorvexWorker::DeleteSilentOutputs() {
+    SplitEntryInfo& entry = m_Entries[m_CurrentEntry];
+    for (int n = 0; m_CheckSilence && n < m_Plan.OutputCount; ++n) {
+        const int slot = m_Plan.FirstChannel(n);
+        if (m_OutputSounds[slot] || m_OutputSkipped[slot] ||
+            m_FileHandler.IsFileAt(m_SendFileRefs[slot], m_DestFileNames[slot]) == 0 ||
+            m_FileHandler.Delete(m_DestFileNames[slot]) == 0) {
+            continue;
+        }
+        m_FileHandler.Close(m_SendFileRefs[slot]);
+        m_SendFileRefs[slot] = 0;
+        m_pDestinationBuffers[slot] = nullptr; // the writer's: freed by its Release
+        m_OutputSkipped[slot] = true;
+        for (int k = 0; k < m_Plan.ChannelsPerOutput; ++k) {
+            entry.SkippedChannels |= uint64_t{1} << m_Plan.SourceChannel(n, k);
+        }
+    }
+}
+
+CMorvexWorker::OutputSlots CMorvexWorker::KeptOutputSlots() const {
+    OutputSlots slots;
+    for (int n = 0; n < m_Plan.OutputCount; ++n) {
+        const int slot = m_Plan.FirstChannel(n);
+        if (!m_OutputSkipped[slot]) {
+            slots.Slot[slots.Count++] = slot;
+        }
+    }
+    return slots;
 }
 
 // Whether the writer is done with the batch in hand, after waiting for it a little. False when it
@@ -383,7 +460,7 @@ bool CMorvexWorker::WriteFinalHeaders() {
     uint8_t header[kMaxHeaderBytes];
     Describe(m_Plan.Format).BuildHeader(values, header);
     const auto headerBytes = static_cast<uint32_t>(m_Plan.HeaderBytes);
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+    for (const int i : KeptOutputSlots()) {
         if (m_FileHandler.Seek(m_SendFileRefs[i], 0) == 0 ||
             m_FileHandler.Write(m_SendFileRefs[i], header, headerBytes) != headerBytes) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
@@ -418,7 +495,7 @@ bool CMorvexWorker::SyncOutputs(bool& failed) {
 }
 
 bool CMorvexWorker::OutputsInPlace() {
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+    for (const int i : KeptOutputSlots()) {
         if (m_FileHandler.IsFileAt(m_SendFileRefs[i], m_DestFileNames[i]) == 0) {
             RecordDetail(m_DestFileNames[i], "the file written is no longer there");
             return false;
@@ -441,12 +518,13 @@ bool CMorvexWorker::CompleteOutputs() {
     if (!CollectWrites()) {
         return false;
     }
+    DeleteSilentOutputs();
     // Checked before the syncs as well, whose failure in a folder that has gone would say less.
     if (!WriteFinalHeaders() || !OutputsInPlace()) {
         FailTask(kErrorOutputWrite);
         return false;
     }
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+    for (const int i : KeptOutputSlots()) {
         m_FileHandler.CopyModificationTime(m_SendFileRefs[i],
                                            m_Entries[m_CurrentEntry].SourceFilePath);
     }
@@ -469,7 +547,7 @@ int CMorvexWorker::StepFinishTask() {
         return FailTask(kErrorOutputWrite);
     }
     bool allClosed = true;
-    for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+    for (const int i : KeptOutputSlots()) {
         if (m_FileHandler.Close(m_SendFileRefs[i]) == 0 && allClosed) {
             RecordDetail(m_DestFileNames[i], std::strerror(errno));
             allClosed = false;
@@ -479,7 +557,7 @@ int CMorvexWorker::StepFinishTask() {
     }
     m_Writer->Release();
     if (!allClosed) {
-        for (int i = 0; i < m_SourceChannels; i += m_Plan.ChannelsPerOutput) {
+        for (const int i : KeptOutputSlots()) {
             m_FileHandler.Delete(m_DestFileNames[i]);
         }
         return FailTask(kErrorOutputWrite);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace morvex {
 
@@ -193,6 +194,109 @@ bool DeinterleaveBlock(const DeinterleaveLayout& layout, DeinterleaveCursor& cur
         }
     }
     return true;
+}
+
+namespace {
+
+constexpr int kWordBytes = 8;
+// Silence is checked this many bytes at a time between looks at the result: a buffer with sound
+// is left after its first few samples, and the loop between looks stays free of branches.
+constexpr size_t kSilenceStepBytes = 256;
+constexpr uint8_t kUnsignedZero = 0x80;
+constexpr uint8_t kFloatMagnitudeTop = 0x7F; // the top byte of a float without its sign
+
+bool KeepsByte(const ChannelRuns& runs, int framePhase) {
+    return ((runs.Selected >> (framePhase / runs.BytesPerSample)) & 1U) != 0;
+}
+
+} // namespace
+
+ChannelRuns RunsOfChannels(const uint8_t* channels, int count, int sourceChannels,
+                           int bytesPerSample) {
+    ChannelRuns runs;
+    runs.FrameBytes = sourceChannels * bytesPerSample;
+    runs.BytesPerSample = bytesPerSample;
+    for (int k = 0; k < count; ++k) {
+        const int channel = channels[k];
+        runs.Selected |= uint64_t{1} << channel;
+        const bool extends = k > 0 && channels[k - 1] + 1 == channel;
+        if (!extends) {
+            runs.Offset[runs.Count++] = static_cast<uint16_t>(channel * bytesPerSample);
+        }
+        runs.Bytes[runs.Count - 1] =
+            static_cast<uint16_t>(runs.Bytes[runs.Count - 1] + bytesPerSample);
+    }
+    return runs;
+}
+
+uint32_t KeepSelectedChannels(const ChannelRuns& runs, uint8_t* source, uint32_t begin,
+                              uint32_t end, int& framePhase) {
+    if (runs.FrameBytes <= 0 || runs.BytesPerSample <= 0) {
+        return end;
+    }
+    const auto frameBytes = static_cast<uint32_t>(runs.FrameBytes);
+    uint32_t read = begin;
+    uint32_t write = begin;
+    // Byte by byte only at the ends: the rest of a frame begun before `begin`, and the start of
+    // one cut at `end`.
+    const auto keepBytesUntil = [&](uint32_t until) {
+        for (; read < until; ++read) {
+            if (KeepsByte(runs, framePhase)) {
+                source[write++] = source[read];
+            }
+            framePhase = framePhase + 1 == runs.FrameBytes ? 0 : framePhase + 1;
+        }
+    };
+    if (framePhase != 0) {
+        keepBytesUntil(std::min(end, read + (frameBytes - static_cast<uint32_t>(framePhase))));
+    }
+    // In place: a run never moves up, and the first one may not move at all (memmove).
+    for (; end - read >= frameBytes; read += frameBytes) {
+        for (int r = 0; r < runs.Count; ++r) {
+            std::memmove(source + write, source + read + runs.Offset[r], runs.Bytes[r]);
+            write += runs.Bytes[r];
+        }
+    }
+    keepBytesUntil(end);
+    return write;
+}
+
+SilenceWords SilenceOf(int bytesPerSample, bool isFloat, bool unsignedBytes) {
+    uint8_t pattern[kWordBytes] = {};
+    uint8_t mask[kWordBytes];
+    std::fill(std::begin(mask), std::end(mask), uint8_t{0xFF});
+    for (int b = 0; b < kWordBytes; ++b) {
+        if (unsignedBytes && bytesPerSample == 1) {
+            pattern[b] = kUnsignedZero;
+        }
+        if (isFloat && bytesPerSample > 0 && b % bytesPerSample == bytesPerSample - 1) {
+            mask[b] = kFloatMagnitudeTop; // little-endian: the sign is in the last byte
+        }
+    }
+    SilenceWords silence;
+    std::memcpy(&silence.Pattern, pattern, sizeof pattern);
+    std::memcpy(&silence.Mask, mask, sizeof mask);
+    return silence;
+}
+
+bool HoldsOnlySilence(const SilenceWords& silence, const uint8_t* data, size_t bytes) {
+    size_t at = 0;
+    for (; at + kSilenceStepBytes <= bytes; at += kSilenceStepBytes) {
+        uint64_t sound = 0;
+        for (size_t w = 0; w < kSilenceStepBytes; w += kWordBytes) {
+            sound |= (Load<uint64_t>(data + at + w) ^ silence.Pattern) & silence.Mask;
+        }
+        if (sound != 0) {
+            return false;
+        }
+    }
+    uint64_t sound = 0;
+    for (; at < bytes; at += kWordBytes) {
+        uint64_t word = silence.Pattern; // the bytes past the end read as silence
+        std::memcpy(&word, data + at, std::min<size_t>(kWordBytes, bytes - at));
+        sound |= (word ^ silence.Pattern) & silence.Mask;
+    }
+    return sound == 0;
 }
 
 } // namespace morvex

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "MorvexLimits.h"
+
+#include <cstddef>
 #include <cstdint>
 
 namespace morvex {
@@ -37,5 +40,40 @@ using FlushOutputsFn = bool (*)(void* context, int fillBytes);
 // No byte outside the source block or beyond an output frame being filled is touched.
 bool DeinterleaveBlock(const DeinterleaveLayout& layout, DeinterleaveCursor& cursor,
                        const uint8_t* source, uint32_t count, FlushOutputsFn flush, void* context);
+
+// The bytes of every source frame that a task converting some of the channels keeps: the runs of
+// adjacent selected channels, each moved as one piece.
+struct ChannelRuns {
+    int FrameBytes = 0; // of the source frame: every channel's sample
+    int BytesPerSample = 0;
+    uint64_t Selected = 0; // bit c for source channel c
+    int Count = 0;
+    uint16_t Offset[kMaxChannels] = {}; // within the frame
+    uint16_t Bytes[kMaxChannels] = {};
+};
+
+// The runs of the `count` source channels `channels` (from 0, ascending) of frames of
+// `sourceChannels` samples.
+ChannelRuns RunsOfChannels(const uint8_t* channels, int count, int sourceChannels,
+                           int bytesPerSample);
+
+// Moves the selected channels' bytes of source[begin, end) down to `begin`, in order, and answers
+// where they end: the kernel then sees a take of the selected channels alone. `framePhase` is the
+// byte within its frame of source[begin], and is moved on to that of source[end], so that a frame
+// cut at the end of a block or a file is completed by the next call.
+uint32_t KeepSelectedChannels(const ChannelRuns& runs, uint8_t* source, uint32_t begin,
+                              uint32_t end, int& framePhase);
+
+// What digital silence is in an output's samples, 8 bytes at a time: a word is silent when
+// (word ^ Pattern) & Mask is 0. The mask leaves out the sign of float samples (-0.0 is silence
+// too); the pattern is 0x80 for unsigned 8-bit samples.
+struct SilenceWords {
+    uint64_t Pattern = 0;
+    uint64_t Mask = ~uint64_t{0};
+};
+SilenceWords SilenceOf(int bytesPerSample, bool isFloat, bool unsignedBytes);
+
+// Whether `bytes` bytes of samples, from a sample's first byte on, are all silence.
+bool HoldsOnlySilence(const SilenceWords& silence, const uint8_t* data, size_t bytes);
 
 } // namespace morvex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Deinterleave.h"
 #include "InputContainer.h"
 #include "MorvexLimits.h"
 #include "OutputPlan.h"
@@ -223,6 +224,18 @@ private:
     bool SyncOutputs(bool& failed);
     bool OutputsInPlace();
     void DiscardOutputs();
+    // The slots of the running task's outputs (each output's first converted channel), less
+    // those deleted as silent.
+    struct OutputSlots {
+        int Count = 0;
+        int Slot[morvex::kMaxChannels] = {};
+        const int* begin() const { return Slot; }
+        const int* end() const { return Slot + Count; }
+    };
+    OutputSlots KeptOutputSlots() const;
+    void PrepareSilenceCheck();
+    void NoteSound();
+    void DeleteSilentOutputs();
     morvex::HeaderValues OutputHeaderValues(uint64_t dataBytes) const;
     void StateText(int entry, char* out) const;
 
@@ -261,4 +274,16 @@ private:
     morvex::COutputWriter* const m_Writer;
     bool m_OutputsSyncing = false; // a finishing task's outputs are being synced by the writer
     bool m_WriterBehind = false;   // the last step waited for the writer in vain
+
+    // A task converting some of the channels: what of each source frame it keeps, and where the
+    // next source byte stands in its frame.
+    morvex::ChannelRuns m_ChannelRuns;
+    int m_SourceFramePhase = 0;
+    // Silent outputs to be deleted at the finish: whether each slot's output has had sound, and
+    // whether the buffers in hand are the first (they begin with the header).
+    bool m_CheckSilence = false;
+    morvex::SilenceWords m_Silence;
+    bool m_FirstBuffers = false;
+    bool m_OutputSounds[morvex::kMaxChannels] = {};
+    bool m_OutputSkipped[morvex::kMaxChannels] = {};
 };

@@ -249,7 +249,7 @@ void COutputWriter::SyncBatch() {
         if (m_Abandoned) {
             return; // nothing is synced that is about to be deleted
         }
-        if (m_FileHandler.Sync(m_Refs[i]) == 0) {
+        if (m_Refs[i] != 0 && m_FileHandler.Sync(m_Refs[i]) == 0) { // 0: an output deleted
             m_Outcome = Outcome{true, i, errno};
             return;
         }

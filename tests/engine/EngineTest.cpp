@@ -457,4 +457,95 @@ TEST_F(EngineTest, ConversionFollowerHeaderIsNeverFoundInAnEarlierBlock) {
               std::tuple(kErrorFollowerFormat, 2L));
 }
 
+// Exactly the samples of `channels` of the take, frame by frame, as libsndfile reads them raw.
+testing::AssertionResult Carries(const std::string& path, const Take& take,
+                                 const std::vector<int>& channels) {
+    const int bps = take.Bps(), flip = path.ends_with(".caf") && bps == 1 ? 0x80 : 0; // signed
+    Bytes want;
+    for (size_t at = 0; at < take.Frames() * take.Format.FrameBytes(); ++at) {
+        if (std::ranges::count(channels, int(at / bps % take.Format.channels)) != 0) {
+            want.push_back(uint8_t(take.Stream[at] ^ flip)); // channels ascend
+        }
+    }
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
+    Bytes got(want.size()); // libsndfile reads whole frames only
+    got.resize(sound ? size_t(sf_read_raw(sound, got.data(), sf_count_t(got.size()))) : 0);
+    sf_close(sound);
+    return info.channels == int(channels.size()) && uint64_t(info.frames) == take.Frames() &&
+                   got == want
+               ? testing::AssertionSuccess()
+               : testing::AssertionFailure() << path << ": " << info.channels << " channels, "
+                                             << info.frames << " frames, or other samples";
+}
+
+// Selected channels alone, named by source channel, paired as selected, progress to 1; frames cut
+// across files and at the 4 MiB block's edge (18-byte frames, 4.3 MB in the last file). Silence
+// (0, +-0.0 float, 0x80 8-bit WAV) goes, a pair only all silent, one of all channels never.
+TEST_F(EngineTest, ConversionConvertsTheSelectedChannelsAndDeletesSilentOutputs) {
+    // silence[c]: channel c's bytes, repeated frame after frame (none: the pattern's sound).
+    const auto make = [&](int n, Fmt format, uint32_t frames, const std::vector<size_t>& cuts,
+                          const std::vector<Bytes>& silence, int soundAtEnd) {
+        const int bps = format.BytesPerSample();
+        Take take{format, testtake::PatternSamples(frames, format.channels, bps, n + 1), {}};
+        for (size_t at = 0; !silence.empty() && at < take.Stream.size(); ++at) {
+            const size_t f = at / format.FrameBytes(), c = at / bps % format.channels, b = at % bps;
+            if (c < silence.size() && !silence[c].empty()) {
+                take.Stream[at] = silence[c][(f * bps + b) % silence[c].size()] ^
+                                  (f + 1 == frames && int(c) == soundAtEnd && b == 0);
+            }
+        }
+        take.Paths = testtake::WriteTake(dir.Path(), n, 1, format, take.Stream, cuts);
+        return take;
+    };
+    const Bytes zero(2), noughts{0, 0, 0, 0x80, 0, 0, 0, 0}, minusZero{0, 0, 0, 0x80}, eight{0x80};
+    const Take takes[] = {make(0, Fmt{6, 24}, 240000, {25, 100003}, {}, -1),
+                          make(1, Fmt{6, 16}, 2000, {777}, {{}, zero, zero, zero, {}, zero}, 3),
+                          make(2, Fmt{.channels = 3, .bitsPerSample = 32, .formatTag = 3}, 300,
+                               {401}, {noughts, minusZero}, -1),
+                          make(3, Fmt{2, 8}, 500, {99}, {eight, eight}, 1)};
+    using Outputs = std::vector<std::pair<std::string, std::vector<int>>>;
+    // Take, type, format, selection, skip silent outputs, channels skipped, outputs.
+    const std::tuple<int, int, int, uint64_t, bool, uint64_t, Outputs> cases[] = {
+        {0, kTypeMono, kFormatWav, 0b010110, false, 0, {{"_02", {1}}, {"_03", {2}}, {"_05", {4}}}},
+        {0, kTypePairs, kFormatWav, 0b101101, false, 0, {{"_01", {0, 2}}, {"_04", {3, 5}}}},
+        {0, kTypeAll, kFormatWav, 0b101110, false, 0, {{"_02", {1, 2, 3, 5}}}},
+        {1, kTypeMono, kFormatWav, 0b101111, true, 0b100110, {{"_01", {0}}, {"_04", {3}}}},
+        {1, kTypePairs, kFormatWav, 0b110110, true, 0b000110, {{"_05", {4, 5}}}},
+        {1, kTypeAll, kFormatWav, 0, true, 0, {{"_01", {0, 1, 2, 3, 4, 5}}}},
+        {2, kTypeMono, kFormatWav, 0, true, 0b011, {{"_03", {2}}}},
+        {2, kTypeAll, kFormatWav, 0b101, false, 0, {{"_01", {0, 2}}}},
+        {3, kTypeMono, kFormatWav, 0, true, 0b01, {{"_02", {1}}}},
+        {3, kTypeMono, kFormatCaf, 0, true, 0b01, {{"_02", {1}}}}};
+    for (int i = 0; i < 10; ++i) {
+        const auto& [take, type, format, selection, skip, skipped, outputs] = cases[i];
+        std::filesystem::create_directory(dir.File(std::to_string(i)));
+        AddTask(worker, i, takes[take].Paths[0], dir.File(std::to_string(i) + "/t"), type, format);
+        ASSERT_TRUE(worker.SetChannelSelection(i, selection));
+        worker.SetSkipSilent(i, skip);
+    }
+    double most[kMaxEntries] = {};
+    worker.StartConversion(10);
+    for (int state = 0, entry = 0; state != kConvRunOver;) {
+        double fraction = 0;
+        state = worker.ConversionStep();
+        worker.GetConversionInfo(&fraction, &entry); // at a task's first answer: the one before's
+        most[entry % kMaxEntries] =
+            state == kConvStartTask ? 0 : std::max(most[entry % kMaxEntries], fraction);
+    }
+    for (int i = 0; i < 10; ++i) {
+        const auto& [take, type, format, selection, skip, skipped, outputs] = cases[i];
+        std::vector<std::string> names;
+        for (const auto& [suffix, channels] : outputs) {
+            names.push_back("t" + suffix + (format == kFormatCaf ? ".caf" : ".wav"));
+            const std::string path = dir.File(std::to_string(i) + "/" + names.back());
+            EXPECT_TRUE(Carries(path, takes[take], channels));
+        }
+        EXPECT_EQ(ListDir(dir.File(std::to_string(i))), names) << i;
+        EXPECT_EQ(std::tuple(worker.Entry(i).ErrorState, worker.Entry(i).SkippedChannels, most[i]),
+                  std::tuple(kErrorNone, skipped, 1.0))
+            << i;
+    }
+}
+
 } // namespace
