@@ -186,6 +186,8 @@ private:
         bool Wrapped = false; // Extent is DeclaredSize with the 2^32 multiples it lost
         morvex::InputContainer Container = morvex::InputContainer::Wav;
         bool RecorderExtension = false; // found by the recorder's ".WAV", not the start file's
+        morvex::MetadataChunk Bext;
+        morvex::MetadataChunk Ixml;
     };
     int AddStartFile(int index, const char* path, bool findTake);
     int AddGivenFiles(SplitEntryInfo& entry, const char* const* paths, int count);

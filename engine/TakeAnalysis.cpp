@@ -97,6 +97,49 @@ void SystemReason(char* reason, int error) {
     std::snprintf(reason, kNoteTextBytes, "%s", CTzFileHandler::ErrorText(error));
 }
 
+// A chunk's body, read whole into memory of the caller's (std::free); null when it is larger
+// than is ever carried or cannot be read.
+uint8_t* ReadChunkBody(CTzFileHandler& files, uint32_t ref, const MetadataChunk& chunk) {
+    if (chunk.Bytes == 0 || chunk.Bytes > kMaxMetadataBytes) {
+        return nullptr;
+    }
+    const auto bytes = static_cast<uint32_t>(chunk.Bytes);
+    auto* body = static_cast<uint8_t*>(std::malloc(bytes));
+    if (body != nullptr && files.ReadAt(ref, chunk.Offset, body, bytes) != bytes) {
+        std::free(body);
+        return nullptr;
+    }
+    return body;
+}
+
+// What the start file knows of the recording beside its samples. A bext or iXML chunk that cannot
+// be read, or is larger than is ever carried, counts as none; iXML that does not parse is noted.
+void CaptureMetadata(CTzFileHandler& files, uint32_t ref, const MetadataChunk& bext,
+                     const MetadataChunk& ixml, const char* path, SplitEntryInfo& entry) {
+    TakeMetadata& metadata = entry.Metadata;
+    metadata.ChannelMask = ChannelMaskOf(entry.FmtExtension);
+    if (uint8_t* body = ReadChunkBody(files, ref, bext); body != nullptr) {
+        metadata.BextOffset = bext.Offset;
+        metadata.BextBytes = static_cast<uint32_t>(bext.Bytes);
+        ReadBextFields(body, metadata.BextBytes, metadata);
+        std::free(body);
+    }
+    uint8_t* text = ReadChunkBody(files, ref, ixml);
+    if (text == nullptr && ixml.Bytes == 0) {
+        return;
+    }
+    metadata.IxmlOffset = ixml.Offset;
+    metadata.IxmlBytes = static_cast<uint32_t>(ixml.Bytes);
+    metadata.IxmlParsed = text != nullptr && ReadIxmlTrackNames(reinterpret_cast<const char*>(text),
+                                                                ixml.Bytes, metadata);
+    std::free(text);
+    if (!metadata.IxmlParsed) {
+        std::memset(metadata.TrackNames, 0, sizeof metadata.TrackNames);
+        AddTakeWarning(entry, {FileNamePart(path),
+                               ": its iXML chunk does not parse; the outputs carry none."});
+    }
+}
+
 } // namespace
 
 bool CMorvexWorker::AnalyseWaveHeader(const uint8_t* buffer, unsigned int size,
@@ -163,6 +206,8 @@ CMorvexWorker::FileCheck CMorvexWorker::AnalyseTakeFile(uint32_t ref, const uint
     file.DeclaredSize = header.DataSize;
     file.Wrapped = header.ExtentKind == DataExtent::Wrapped;
     file.Container = header.Container;
+    file.Bext = header.Bext;
+    file.Ixml = header.Ixml;
     return FileCheck::Ok;
 }
 
@@ -359,6 +404,7 @@ int CMorvexWorker::AddStartFile(int index, const char* path, bool findTake) {
     if (file.Wrapped) {
         AddWrappedNote(entry, path, file.DeclaredSize, file.Extent);
     }
+    CaptureMetadata(m_FileHandler, ref, file.Bext, file.Ixml, path, entry);
     entry.FailureDetail[0] = '\0';
     entry.MainNumb = -1;
     entry.StartSubNumb = 0;

@@ -23,6 +23,9 @@ constexpr uint32_t kWave64WaveGuidAt = 24; // behind the "riff" GUID and the fil
 constexpr uint32_t kMaxChunkHeaderBytes = 24;
 constexpr uint8_t kFirstPrintable = 0x20;
 constexpr uint8_t kLastPrintable = 0x7E;
+// libsndfile names a Wave64 bext chunk by a GUID of its own, not the tail the other chunks share.
+constexpr uint8_t kSndfileBextGuid[kWave64GuidBytes] = {
+    0x62, 0x65, 0x78, 0x74, 0xF3, 0xAC, 0xD3, 0xAA, 0xD1, 0x8C, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
 
 struct Chunk {
     uint64_t At = 0;
@@ -70,6 +73,33 @@ private:
     bool Is(const Chunk& chunk, const char (&tag)[5]) const {
         const bool guidIds = m_Info->FormGuid != nullptr;
         return guidIds ? IsWave64Guid(chunk.Head, tag) : HasTag(chunk.Head, tag);
+    }
+
+    // Notes a bext or iXML chunk; the first of each counts. Its header is read already: finding
+    // them costs no read.
+    void NoteMetadata(const Chunk& chunk) {
+        const bool wave64 = m_Info->FormGuid != nullptr;
+        if (Is(chunk, "bext") ||
+            (wave64 && std::memcmp(chunk.Head, kSndfileBextGuid, kWave64GuidBytes) == 0)) {
+            NoteFirst(chunk, m_Header.Bext);
+        } else if (Is(chunk, "iXML")) {
+            NoteFirst(chunk, m_Header.Ixml);
+        }
+    }
+
+    static void NoteFirst(const Chunk& chunk, MetadataChunk& noted) {
+        if (noted.Bytes == 0) {
+            noted.Offset = chunk.Body;
+            noted.Bytes = chunk.BodyBytes;
+        }
+    }
+
+    // A listing of the chunks after the audio is made again for each length the audio is tried
+    // at: what an earlier listing noted is forgotten.
+    void ForgetAfter(uint64_t at, MetadataChunk& noted) const {
+        if (noted.Offset >= at) {
+            noted = MetadataChunk{};
+        }
     }
 
     HeaderFault FindForm(uint64_t& first) {
@@ -186,6 +216,7 @@ private:
             if (fault != HeaderFault::None) {
                 return Fail(fault, chunk);
             }
+            NoteMetadata(chunk);
             at = NextChunk(chunk.Body + chunk.BodyBytes, chunk.BodyBytes);
         }
     }
@@ -262,6 +293,8 @@ private:
     // run to the end of the file; lists those chunks.
     bool EndsWell(uint64_t body, uint64_t bytes) {
         m_Header.ChunksAfterData = 0;
+        ForgetAfter(body, m_Header.Bext);
+        ForgetAfter(body, m_Header.Ixml);
         uint64_t at = NextChunk(body + bytes, bytes);
         for (int n = 0; n <= kMaxListedChunks; ++n) {
             if (at == m_Source.FileBytes) {
@@ -274,6 +307,7 @@ private:
                 return false;
             }
             NameChunk(chunk, m_Header.AfterData[m_Header.ChunksAfterData++]);
+            NoteMetadata(chunk);
             at = NextChunk(chunk.Body + chunk.BodyBytes, chunk.BodyBytes);
         }
         return false;

@@ -43,6 +43,12 @@ struct ListedChunk {
     uint64_t Bytes = 0;  // of its body
 };
 
+// A chunk of what the file knows beside its samples (bext, iXML): where its body lies.
+struct MetadataChunk {
+    uint64_t Offset = 0; // of its body
+    uint64_t Bytes = 0;  // 0: the file has none
+};
+
 struct WaveHeader {
     InputContainer Container = InputContainer::Wav;
     uint8_t Fmt[kFmtKeptBytes] = {}; // the "fmt " body's first bytes
@@ -55,6 +61,9 @@ struct WaveHeader {
     int ChunksAfterData = 0; // listed in AfterData, up to kMaxListedChunks
     ListedChunk AfterData[kMaxListedChunks];
     ListedChunk Fault; // the chunk a fault names
+    // The first of each before the audio, else the first listed after it.
+    MetadataChunk Bext;
+    MetadataChunk Ixml;
 };
 
 enum class HeaderFault : int {

@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
     libsndfile1-dev sndfile-programs sox ffmpeg
-    nlohmann-json3-dev
+    nlohmann-json3-dev libpugixml-dev
     xvfb xauth time
     dpkg-dev file desktop-file-utils groff-base
 )

@@ -246,3 +246,33 @@ TEST(Containers, SizesPast4GiBInInfoAndJson) {
 }
 
 } // namespace
+
+// bext and iXML are found before the audio and after it, in RIFF and Wave64 (whose bext
+// libsndfile names by a GUID of its own), the first of each counting; a file without them has
+// none.
+TEST(Containers, MetadataChunksFoundWhereverTheyAre) {
+    const testtake::WavFormat format;
+    const Bytes fmt = FmtChunk(format), audio(64, 1);
+    const Bytes riff =
+        Riff("RIFF", Cat({fmt, testtake::Chunk("iXML", Bytes(7, 'x'))}), audio, {},
+             Cat({testtake::Chunk("bext", Bytes(10, 0)), testtake::Chunk("bext", Bytes(20, 0))}));
+    const Bytes sndfileBext{0xF3, 0xAC, 0xD3, 0xAA, 0xD1, 0x8C, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    const Bytes w64 = W64(Cat({W64Chunk("fmt ", Bytes(fmt.begin() + 8, fmt.end())), Tag("bext"),
+                               sndfileBext, Le(24 + 16, 8), Bytes(16, 0), W64Chunk("data", audio),
+                               W64Chunk("iXML", Bytes(5, 'x'))}));
+    struct Case {
+        Bytes File;
+        MetadataChunk Bext, Ixml;
+    } cases[] = {{riff, {12 + 24 + 16 + 8 + 64 + 8, 10}, {12 + 24 + 8, 7}},
+                 {w64, {40 + 40 + 24, 16}, {40 + 40 + 40 + 24 + 64 + 24, 5}},
+                 {Riff("RIFF", fmt, audio), {}, {}}};
+    for (const Case& c : cases) {
+        WaveHeader header;
+        ASSERT_EQ(ParseWaveHeader(c.File.data(), static_cast<uint32_t>(c.File.size()), header),
+                  HeaderFault::None);
+        EXPECT_EQ(header.Bext.Offset, c.Bext.Offset);
+        EXPECT_EQ(header.Bext.Bytes, c.Bext.Bytes);
+        EXPECT_EQ(header.Ixml.Offset, c.Ixml.Offset);
+        EXPECT_EQ(header.Ixml.Bytes, c.Ixml.Bytes);
+    }
+}
