@@ -1,6 +1,7 @@
 // Writes a take for the whole-process benchmark: a canonical 44-byte PCM WAV header and
-// pseudo-random sample data. An existing file is not overwritten.
-//   morvex-make-take PATH CHANNELS BITS RATE SECONDS
+// pseudo-random sample data, the last SILENT channels (default none) digital silence, as a
+// console's unused inputs record. An existing file is not overwritten.
+//   morvex-make-take PATH CHANNELS BITS RATE SECONDS [SILENT]
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,18 +24,21 @@ void PutTag(std::vector<uint8_t>& out, const char* tag) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s PATH CHANNELS BITS RATE SECONDS\n", argv[0]);
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: %s PATH CHANNELS BITS RATE SECONDS [SILENT]\n", argv[0]);
         return 2;
     }
     const uint32_t channels = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
     const uint32_t bits = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
     const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
     const uint64_t seconds = std::strtoull(argv[5], nullptr, 10);
-    const uint32_t frameBytes = channels * ((bits + 7) / 8);
+    const uint32_t silent =
+        argc == 7 ? static_cast<uint32_t>(std::strtoul(argv[6], nullptr, 10)) : 0;
+    const uint32_t sampleBytes = (bits + 7) / 8;
+    const uint32_t frameBytes = channels * sampleBytes;
     const uint64_t dataBytes = frameBytes * static_cast<uint64_t>(rate) * seconds;
     if (channels == 0 || channels > kMaxChannels || bits < 8 || bits > 32 || rate == 0 ||
-        dataBytes + 36 > UINT32_MAX) {
+        silent > channels || dataBytes + 36 > UINT32_MAX) {
         std::fprintf(stderr, "%s: no WAV take of that format and length\n", argv[0]);
         return 2;
     }
@@ -62,6 +66,8 @@ int main(int argc, char** argv) {
     bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
     std::vector<uint64_t> block(1 << 17);
     uint64_t state = 0x9E3779B97F4A7C15ULL;
+    // The first byte of the silent channels within a frame.
+    const uint32_t silentFrom = (channels - silent) * sampleBytes;
     for (uint64_t left = dataBytes; ok && left > 0;) {
         for (uint64_t& word : block) {
             state ^= state << 13;
@@ -70,6 +76,12 @@ int main(int argc, char** argv) {
             word = state;
         }
         const uint64_t bytes = left < block.size() * 8 ? left : block.size() * 8;
+        auto* at = reinterpret_cast<uint8_t*>(block.data());
+        for (uint64_t i = 0, phase = (dataBytes - left) % frameBytes; silent > 0 && i < bytes;
+             ++i) {
+            at[i] = phase >= silentFrom ? 0 : at[i];
+            phase = phase + 1 == frameBytes ? 0 : phase + 1;
+        }
         ok = std::fwrite(block.data(), 1, bytes, file) == bytes;
         left -= bytes;
     }

@@ -19,6 +19,9 @@
 #   TYPES         output types to time (default "mono pairs all")
 #   CONTAINERS    input containers to time, each the same take (default "wav"; also "rf64" and
 #                 "w64", written from the WAV take by ffmpeg)
+#   SILENT        the take's last SILENT channels are digital silence (default 0)
+#   SKIP_SILENT=1 every split is timed a second time with --skip-silent ("-skip"), in the same
+#                 rounds: the cost of looking for silent outputs and deleting them
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,6 +34,8 @@ drop_caches=${DROP_CACHES:-0}
 read -r -a others <<<"${OTHERS:-}"
 types=${TYPES:-mono pairs all}
 containers=${CONTAINERS:-wav}
+silent=${SILENT:-0}
+skip_silent=${SKIP_SILENT:-0}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVEX_BUILD_BENCH=ON \
@@ -43,7 +48,7 @@ rm -rf "$work"
 mkdir -p "$work/take" "$work/out"
 trap 'rm -rf "$work"' EXIT
 take=$work/take/MKZ01_01.WAV
-"$build/bench/morvex-make-take" "$take" 32 24 48000 "$seconds"
+"$build/bench/morvex-make-take" "$take" 32 24 48000 "$seconds" "$silent"
 # The take in each container asked for: the same samples, another header.
 declare -A takes=([wav]=$take)
 for container in $containers; do
@@ -78,6 +83,10 @@ for type in $types; do
             suffix=$([ "$container" = wav ] || echo "-from-$container")
             names+=("split-$type-$format$suffix")
             commands+=("'$split' -q -t $type -f $format '${takes[$container]}' '$work/out/s'")
+            if [ "$skip_silent" = 1 ]; then
+                names+=("split-$type-$format$suffix-skip")
+                commands+=("'$split' -q --skip-silent -t $type -f $format '${takes[$container]}' '$work/out/s'")
+            fi
         done
         for other in "${others[@]}"; do
             names+=("${other%%=*}-$type-$format")
@@ -114,7 +123,7 @@ done
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
 
 bytes=$(stat -c %s "$take")
-echo "Take: 32 channels, 24 bit, 48 kHz, $seconds s ($bytes bytes) on $(df --output=fstype "$work" | tail -n 1)" \
+echo "Take: 32 channels ($silent of them silent), 24 bit, 48 kHz, $seconds s ($bytes bytes) on $(df --output=fstype "$work" | tail -n 1)" \
     "($work); take read from $source_text; copy: \`$copy_text\`."
 echo "$(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'); kernel $(uname -r);" \
     "load average $load_before before, $load_after after; $runs rounds."
