@@ -3,6 +3,7 @@
 #include "ChannelList.h"
 #include "OutputFormat.h"
 #include "OutputPlace.h"
+#include "OutputPlan.h"
 #include "StateImages.h"
 #include "TakeName.h"
 #include "TaskTableModel.h"
@@ -643,7 +644,9 @@ void MorvexController::checkOutputs() {
         QStringList problems;
         if (!outputs.empty()) {
             qint64& bytes = planned[QFileInfo(QFile::decodeName(outputs.front().c_str())).path()];
-            bytes += entry.BytesTotal + qint64(outputs.size() * kOutputAllowanceBytes);
+            // Only the selected channels' samples are written.
+            bytes += qint64(PlanOutputs(entry).ConvertedBytes) +
+                     qint64(outputs.size() * kOutputAllowanceBytes);
             for (const std::string& problem :
                  OutputPlaceProblems(outputs, static_cast<uint64_t>(bytes)))
                 problems << QFile::decodeName(problem.c_str());
