@@ -1,12 +1,15 @@
 #include "MorvexController.h"
 
+#include "ChannelList.h"
 #include "OutputFormat.h"
 #include "OutputPlace.h"
+#include "OutputPlan.h"
 #include "StateImages.h"
 #include "TakeName.h"
 #include "TaskTableModel.h"
 #include "ui_MorvexMainWindow.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -36,6 +39,10 @@ constexpr int kCancelButton = 1;
 // Wide enough for the state icon beside the table's margins.
 constexpr int kIconColumnWidth = 34;
 constexpr int kRowHeight = 28;
+// A channel list the task did not take: framed in red until it is mended or the panel refilled.
+const QString kRefusedFieldStyle = QStringLiteral("QLineEdit { border: 2px solid #d32f2f; }");
+// Room for "1,3,5,...,63" and more.
+constexpr size_t kChannelListBytes = 256;
 
 // The files of a folder that can start a take: the engine's reading of the recorder's names, as
 // the command line's folder mode finds them.
@@ -116,6 +123,9 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     for (const OutputFormat format : kOutputFormats)
         m_SetFormat->addItem(QString::fromLatin1(Describe(format).Name).toUpper(),
                              FormatValue(format));
+    m_ChannelsString = m_Ui->channelsString;
+    m_SetTrackNames = m_Ui->setTrackNames;
+    m_SetSkipSilent = m_Ui->setSkipSilent;
     m_AudioInfoString = m_Ui->audioInfoString;
     m_TimeInfoString = m_Ui->timeInfoString;
     m_SizeInfoString = m_Ui->sizeInfoString;
@@ -148,6 +158,16 @@ MorvexController::MorvexController(ToolkitServices& services, QObject* parent)
     connect(m_SourceEnd, &QComboBox::activated, this, &MorvexController::sourceEndChanged);
     connect(m_SetType, &QComboBox::activated, this, &MorvexController::typeChanged);
     connect(m_SetFormat, &QComboBox::activated, this, &MorvexController::formatChanged);
+    connect(m_ChannelsString, &QLineEdit::editingFinished, this,
+            &MorvexController::channelsChanged);
+    // The red frame goes as soon as the text is one the task would take.
+    connect(m_ChannelsString, &QLineEdit::textEdited, this, [this](const QString& text) {
+        uint64_t channels = 0;
+        if (channelListProblem(text, channels).isEmpty())
+            m_ChannelsString->setStyleSheet(QString());
+    });
+    connect(m_SetTrackNames, &QCheckBox::clicked, this, &MorvexController::trackNamesChanged);
+    connect(m_SetSkipSilent, &QCheckBox::clicked, this, &MorvexController::skipSilentChanged);
     connect(&m_RunPacer.timer(), &QTimer::timeout, this, &MorvexController::timerAction);
 
     m_TableViewport = m_FileListTableView->viewport();
@@ -267,6 +287,14 @@ QString MorvexController::noteText(int row) const {
             notes << problem;
     if (m_MorvexWorker.GetTakeWarning(row, text))
         notes << QString::fromUtf8(text);
+    const uint64_t skipped = m_MorvexWorker.Entry(row).SkippedChannels;
+    if (skipped != 0) {
+        QStringList numbers;
+        for (int channel = 0; channel < kMaxChannels; ++channel)
+            if ((skipped >> channel) & 1u)
+                numbers << QString::number(channel + 1);
+        notes << QStringLiteral("Skipped silent channels: ") + numbers.join(QStringLiteral(", "));
+    }
     return notes.join(QLatin1Char('\n'));
 }
 
@@ -516,6 +544,57 @@ void MorvexController::sourceEndChanged() {
     setDescriptionFields();
 }
 
+void MorvexController::channelsChanged() {
+    // Only what the user typed: a field refilled from the task, or left unchanged, says nothing.
+    if (m_TornDown || m_ConversionRunning || !m_ChannelsString->isModified() || m_EntryIndex < 0 ||
+        m_EntryIndex >= m_MaxEntries)
+        return;
+    uint64_t channels = 0;
+    const QString problem = channelListProblem(m_ChannelsString->text(), channels);
+    if (!problem.isEmpty()) {
+        // The text stays for the user to mend; the task keeps its channels.
+        showChannelsProblem(problem);
+        return;
+    }
+    m_MorvexWorker.SetChannelSelection(m_EntryIndex, channels);
+    checkOutputs(); // other outputs, other sizes
+    setDescriptionFields();
+}
+
+// Why `text` is no channel selection of the selected task's take; empty when it is one, with the
+// selection in `channels` (0, every channel, for an empty field).
+QString MorvexController::channelListProblem(const QString& text, uint64_t& channels) const {
+    channels = 0;
+    const QString list = text.trimmed();
+    if (list.isEmpty())
+        return {};
+    const QString refused = QStringLiteral("Channels \"%1\" not taken: ").arg(list);
+    if (!ParseChannelList(list.toUtf8().constData(), channels))
+        return refused + QStringLiteral("write them as 1-8,11,13-14, or nothing for all.");
+    const bool isTask = m_EntryIndex >= 0 && m_EntryIndex < m_MaxEntries;
+    const int count = isTask ? m_MorvexWorker.Entry(m_EntryIndex).ChannelNumb : 0;
+    if (EffectiveChannels(channels, count) != channels)
+        return refused + QStringLiteral("the take has %1 channels.").arg(count);
+    return {};
+}
+
+void MorvexController::showChannelsProblem(const QString& problem) {
+    m_ChannelsProblem = problem;
+    m_ChannelsString->setStyleSheet(problem.isEmpty() ? QString() : kRefusedFieldStyle);
+    showStateAndNote(m_EntryIndex);
+}
+
+void MorvexController::trackNamesChanged() {
+    m_MorvexWorker.SetTrackNaming(m_EntryIndex, m_SetTrackNames->isChecked());
+    checkOutputs(); // the outputs' names change
+    setDescriptionFields();
+}
+
+void MorvexController::skipSilentChanged() {
+    m_MorvexWorker.SetSkipSilent(m_EntryIndex, m_SetSkipSilent->isChecked());
+    setDescriptionFields();
+}
+
 void MorvexController::setDestination() {
     if (m_MaxEntries == 0 || m_EntryIndex < 0 || m_EntryIndex >= m_MaxEntries)
         return;
@@ -565,7 +644,9 @@ void MorvexController::checkOutputs() {
         QStringList problems;
         if (!outputs.empty()) {
             qint64& bytes = planned[QFileInfo(QFile::decodeName(outputs.front().c_str())).path()];
-            bytes += entry.BytesTotal + qint64(outputs.size() * kOutputAllowanceBytes);
+            // Only the selected channels' samples are written.
+            bytes += qint64(PlanOutputs(entry).ConvertedBytes) +
+                     qint64(outputs.size() * kOutputAllowanceBytes);
             for (const std::string& problem :
                  OutputPlaceProblems(outputs, static_cast<uint64_t>(bytes)))
                 problems << QFile::decodeName(problem.c_str());
@@ -582,21 +663,42 @@ QString MorvexController::infoString(int entry, int kind) const {
     return QString::fromUtf8(text);
 }
 
+// Whether the start file names any of the take's tracks: naming outputs after them means
+// nothing otherwise, and the box is locked.
+bool MorvexController::takeNamesTracks(int entry) const {
+    if (entry < 0 || entry >= m_MaxEntries)
+        return false;
+    const SplitEntryInfo& task = m_MorvexWorker.Entry(entry);
+    for (int channel = 0; channel < task.ChannelNumb && channel < kMaxChannels; ++channel)
+        if (task.Metadata.TrackNames[channel][0] != '\0')
+            return true;
+    return false;
+}
+
 void MorvexController::setEntrySettingsState(bool enabled) {
     m_DestinationString->setEnabled(enabled);
     m_SetDestinationButton->setEnabled(enabled);
     m_SourceEnd->setEnabled(enabled);
     m_SetType->setEnabled(enabled);
     m_SetFormat->setEnabled(enabled);
+    m_ChannelsString->setEnabled(enabled);
+    m_SetTrackNames->setEnabled(enabled && takeNamesTracks(m_EntryIndex));
+    m_SetSkipSilent->setEnabled(enabled);
 }
 
 void MorvexController::setDescriptionFields() {
+    // The channel field shows the task's own selection again.
+    m_ChannelsProblem.clear();
+    m_ChannelsString->setStyleSheet(QString());
     if (m_MaxEntries <= 0) {
         m_StartButton->setEnabled(false);
         setEntrySettingsState(false);
         m_RemoveFileButton->setEnabled(false);
         m_DestinationString->clear();
         m_SourceEnd->clear();
+        m_ChannelsString->clear();
+        m_SetTrackNames->setChecked(false);
+        m_SetSkipSilent->setChecked(false);
         m_AudioInfoString->clear();
         m_TimeInfoString->clear();
         m_SizeInfoString->clear();
@@ -620,6 +722,11 @@ void MorvexController::setDescriptionFields() {
         m_SetType->setCurrentIndex(m_MorvexWorker.GetDestinationType(entry));
         m_SetFormat->setCurrentIndex(
             m_SetFormat->findData(m_MorvexWorker.GetDestinationFormat(entry)));
+        char channels[kChannelListBytes] = {};
+        FormatChannelList(m_MorvexWorker.GetChannelSelection(entry), channels, sizeof channels);
+        m_ChannelsString->setText(QString::fromUtf8(channels));
+        m_SetTrackNames->setChecked(m_MorvexWorker.GetTrackNaming(entry));
+        m_SetSkipSilent->setChecked(m_MorvexWorker.GetSkipSilent(entry));
 
         m_AudioInfoString->setText(infoString(entry, kInfoFormat));
         m_TimeInfoString->setText(infoString(entry, kInfoTime));
@@ -658,6 +765,8 @@ void MorvexController::startConversion() {
     if (!m_ConversionRunning) {
         if (m_MaxEntries < 1)
             return;
+        // A channel list typed but not yet taken (Start by its key leaves the field as it was).
+        channelsChanged();
         // The outputs may have come into the way since the destinations were chosen.
         checkOutputs();
         if (!startHoldReason().isEmpty()) {
@@ -722,7 +831,9 @@ void MorvexController::timerAction() {
 void MorvexController::showStateAndNote(int entry) {
     const bool isTask = entry >= 0 && entry < m_MaxEntries;
     m_StateInfoString->setText(isTask ? stateText(entry) : QString());
-    const QString note = noteText(entry);
+    QString note = noteText(entry);
+    if (!m_ChannelsProblem.isEmpty() && entry == m_EntryIndex)
+        note = note.isEmpty() ? m_ChannelsProblem : m_ChannelsProblem + QLatin1Char('\n') + note;
     m_NoteInfoString->setText(note);
     m_Ui->infoLayout->setRowVisible(m_NoteInfoString, !note.isEmpty());
 }

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -63,6 +64,11 @@ public slots:
     void typeChanged();
     void formatChanged();
     void sourceEndChanged();
+    // The channel list typed into the panel, taken when it is finished (Return, leaving the field,
+    // Start); one that does not parse or names a channel the take lacks is refused.
+    void channelsChanged();
+    void trackNamesChanged();
+    void skipSilentChanged();
     void setDestination();
     void startConversion();
     void timerAction();
@@ -106,6 +112,9 @@ private:
     void setProgress(double fraction);
     int runConversionSteps();
     QString infoString(int entry, int kind) const;
+    bool takeNamesTracks(int entry) const;
+    QString channelListProblem(const QString& text, uint64_t& channels) const;
+    void showChannelsProblem(const QString& problem);
 
     morvex::PanelAnswer runOpenPanel(const morvex::OpenPanelOptions& options);
     morvex::PanelAnswer runSavePanel(const morvex::SavePanelOptions& options);
@@ -126,6 +135,9 @@ private:
     QPushButton* m_SetDestinationButton = nullptr;
     QComboBox* m_SetType = nullptr;
     QComboBox* m_SetFormat = nullptr;
+    QLineEdit* m_ChannelsString = nullptr;
+    QCheckBox* m_SetTrackNames = nullptr;
+    QCheckBox* m_SetSkipSilent = nullptr;
     QLabel* m_AudioInfoString = nullptr;
     QLabel* m_TimeInfoString = nullptr;
     QLabel* m_SizeInfoString = nullptr;
@@ -147,6 +159,9 @@ private:
     // Per task, why its outputs cannot be written now (one problem a line), as last checked
     // when a destination, type, format or source end was chosen and on Start.
     QStringList m_OutputProblems;
+    // Why the channel list in the panel was refused; shown first on the Note line until the
+    // panel is filled again from the task.
+    QString m_ChannelsProblem;
     QString m_StartToolTip; // the Start button's own tooltip, before any reason is added
     bool m_ConversionRunning = false;
     bool m_ConversionToStop = false;

@@ -87,9 +87,9 @@ struct Window {
     QString Text(const char* name) { return Get(name)->property("text").toString(); }
     QString Enabled() { // the enabled ones of the controls that can be locked
         QStringList on;
-        for (const char* name :
-             {"addFileButton", "removeFileButton", "startButton", "sourceEnd", "destinationString",
-              "setDestinationButton", "setType", "setFormat"})
+        for (const char* name : {"addFileButton", "removeFileButton", "startButton", "sourceEnd",
+                                 "destinationString", "setDestinationButton", "setType",
+                                 "setFormat", "channelsString", "setTrackNames", "setSkipSilent"})
             if (Get(name)->isEnabled())
                 on << QLatin1String(name);
         return on.join(u' ');
@@ -114,6 +114,10 @@ struct Window {
         QTest::keyClick(Get(name), Qt::Key_Home);
         for (int i = 0; i < item; ++i)
             QTest::keyClick(Get(name), Qt::Key_Down);
+    }
+    void Type(const char* name, const QString& text) { // the field's text replaced, then Return
+        QTest::keyClick(Get(name), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(Get(name), u'\b' + text + u'\r');
     }
     void Pick(const QString& path, const char* button = "setDestinationButton") {
         services.panels.push_back(Chosen(path));

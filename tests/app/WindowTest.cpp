@@ -9,7 +9,8 @@
 using namespace morvex;
 using namespace Qt::StringLiterals;
 
-const QString kSettings = u"sourceEnd destinationString setDestinationButton setType setFormat"_s;
+const QString kSettings = u"sourceEnd destinationString setDestinationButton setType setFormat "
+                          "channelsString setSkipSilent"_s;
 const QString kAllButStart = u"addFileButton removeFileButton "_s + kSettings;
 const QString kAll = u"addFileButton removeFileButton startButton "_s + kSettings;
 const QString kRefused = u"File could not be added to list.|"_s;
@@ -334,6 +335,52 @@ private slots:
                  u"Add 3 files as one take?|One take reads them as one stream in name order, "
                  "00000001.WAV to 00000003.WAV; or each file is a task of its own.|[One take]|"
                  "One task each|Cancel"_s);
+    }
+
+    // The list and the options follow the task; a list that does not parse or goes past the take
+    // is refused. Outputs keep channel numbers and track names; the Note line names silent ones.
+    void channelsAndOptionsOfTheTask() {
+        auto stream = testtake::PatternSamples(4800, 4, 2, 6);
+        for (size_t at = 4; at < stream.size(); at += 8)
+            std::fill_n(stream.begin() + at, 4, 0); // channels 3 and 4: digital silence
+        const std::string xml = "<BWFXML><TRACK_LIST><TRACK><CHANNEL_INDEX>2</CHANNEL_INDEX><NAME>"
+                                "Snare/Top</NAME></TRACK></TRACK_LIST></BWFXML>";
+        const auto paths = testtake::WriteTake(w->dir.Path(), 6, 1, {4, 16}, stream, {},
+                                               {testtake::Chunk("iXML", {xml.begin(), xml.end()})});
+        w->Drop({QUrl::fromLocalFile(QString::fromStdString(paths.front()))});
+        w->Pick(w->Out("Gig"));
+        w->Add(2, "b"); // of 2 channels, no track names
+        const auto panel = [&] {
+            return QStringList{w->Text("channelsString"), w->Text("noteInfoString"),
+                               QString::number(w->Get<QCheckBox>("setSkipSilent")->isChecked())};
+        };
+        w->SelectRow(0);
+        w->Type("channelsString", u"2, 3-4"_s);
+        for (const char* box : {"setTrackNames", "setSkipSilent"})
+            QTest::keyClick(w->Get(box), Qt::Key_Space);
+        w->SelectRow(1);
+        QCOMPARE(std::pair(panel(), w->Enabled()), std::pair(QStringList{{}, {}, u"0"_s}, kAll));
+        w->SelectRow(0);
+        QCOMPARE(panel(), (QStringList{u"2-4"_s, {}, u"1"_s}));
+        for (const auto& [list, why] :
+             {std::pair(u"1-5"_s, u"the take has 4 channels."_s),
+              std::pair(u"3-x"_s, u"write them as 1-8,11,13-14, or nothing for all."_s)}) {
+            w->Type("channelsString", list);
+            const QString note = u"Channels \"%1\" not taken: %2"_s.arg(list, why);
+            QCOMPARE(panel(), (QStringList{list, note, u"1"_s}));
+            QCOMPARE(w->controller.worker().GetChannelSelection(0), uint64_t{0xe});
+        }
+        QTest::keyClicks(w->Get("channelsString"), u"\b\b\b1-4"_s); // not finished: Start takes it
+        w->controller.startConversion();
+        for (int tick = 0; tick < 100 && w->controller.isConversionRunning(); ++tick)
+            w->Tick();
+        QCOMPARE(QDir(w->Out("")).entryList({u"Gig*"_s}),
+                 (QStringList{u"Gig_01.wav"_s, u"Gig_02_Snare_Top.wav"_s}));
+        SF_INFO info{};
+        sf_close(sf_open(qPrintable(w->Out("Gig_02_Snare_Top.wav")), SFM_READ, &info));
+        QCOMPARE(std::pair(info.channels, info.frames), std::pair(1, sf_count_t{4800}));
+        w->SelectRow(0);
+        QCOMPARE(w->Text("noteInfoString"), u"Skipped silent channels: 3, 4"_s);
     }
 };
 
