@@ -75,9 +75,7 @@ void SplitsExactly(const std::string& start, int files, const Take& take) {
 // pads a Wave64 data chunk to 8 bytes and counts the pad: a frame cut short, in no output).
 TEST(Containers, WrittenByTheirWritersSplitExactly) {
     TempDir dir;
-    Take take;
-    take.Format = testtake::WavFormat{3, 24};
-    take.Stream = testtake::PatternSamples(1001, 3, 3, 7);
+    const Take take{{3, 24}, testtake::PatternSamples(1001, 3, 3, 7), {}};
     const std::string plain = dir.File("plain.wav");
     testtake::WriteFile(plain, testtake::MakeWav(take.Format, take.Stream));
     const std::string ffmpeg = "ffmpeg -nostdin -v error -i " + plain + " -c:a pcm_s24le ";
@@ -91,9 +89,7 @@ TEST(Containers, WrittenByTheirWritersSplitExactly) {
         SplitsExactly(dir.File(name), 1, take);
     }
     // Ambisonic B-format as libsndfile writes it: read as plain samples.
-    Take ambisonic;
-    ambisonic.Format = testtake::WavFormat{4, 16};
-    ambisonic.Stream = testtake::PatternSamples(100, 4, 2, 5);
+    const Take ambisonic{{4, 16}, testtake::PatternSamples(100, 4, 2, 5), {}};
     const std::string path = dir.File("ambisonic.wav");
     SF_INFO info{0, 48000, 4, SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 0, 0};
     SNDFILE* sound = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -151,9 +147,7 @@ TEST(Containers, LayoutsAsStartFileAndFollower) {
     for (const auto& [what, offset, layout] : layouts) {
         SCOPED_TRACE(what);
         TempDir dir;
-        Take take;
-        take.Format = format;
-        take.Stream = testtake::PatternSamples(1000, 2, 3, 3);
+        Take take{format, testtake::PatternSamples(1000, 2, 3, 3), {}};
         const size_t cut = 6 * 401 + 4;
         for (int k = 0; k < 2; ++k) {
             take.Paths.push_back(dir.File(testtake::SchemeName(1, k + 1)));

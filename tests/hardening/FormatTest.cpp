@@ -12,17 +12,6 @@ using namespace morvex;
 
 namespace {
 
-std::string Run(const std::string& command) {
-    std::string out;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(::popen(command.c_str(), "r"),
-                                                               ::pclose);
-    char buffer[4096];
-    for (size_t got; pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) {
-        out.append(buffer, got);
-    }
-    return out;
-}
-
 // The sample format as libsndfile (its subtype) and ffmpeg (its codec) see it.
 std::string ReadersSee(const std::string& path) {
     SF_INFO info{};
@@ -125,17 +114,12 @@ TEST_P(WrittenBy, SplitsSampleExactAtItsOwnFormat) {
     }
 }
 
-testtake::WavFormat Writer(uint16_t channels, uint16_t bits, uint16_t tag, bool extensible,
-                           uint16_t valid = 0) {
-    return {channels, bits, 48000, 0, 0, tag, extensible, valid};
-}
-
 // sox with its default settings: the extensible "fmt " from three channels or 24 bits on.
 Source Sox(uint16_t channels, uint16_t bits, bool isFloat = false) {
     return {"sox_" + std::to_string(channels) + "ch_" + (isFloat ? "f" : "") + std::to_string(bits),
             "sox -t raw -r 48000 -e " + std::string(isFloat ? "floating-point" : "signed-integer") +
                 " -b " + std::to_string(bits) + " -c " + std::to_string(channels) + " '%s' '%s'",
-            Writer(channels, bits, isFloat ? 3 : 1, false)};
+            {channels, bits, 48000, 0, 0, static_cast<uint16_t>(isFloat ? 3 : 1)}};
 }
 
 // ffmpeg writes the extensible "fmt " for every 24-bit file and for more than two channels.
@@ -144,7 +128,7 @@ Source Ffmpeg(const std::string& codec, uint16_t bits, bool isFloat) {
     return {"ffmpeg_" + raw,
             "ffmpeg -nostdin -v error -f " + raw + " -ar 44100 -ac 3 -i '%s' -c:a " + codec +
                 " '%s'",
-            Writer(3, bits, isFloat ? 3 : 1, false)};
+            {3, bits, 48000, 0, 0, static_cast<uint16_t>(isFloat ? 3 : 1)}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -152,12 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Sox(1, 16), Sox(2, 24), Sox(6, 24), Sox(16, 32), Sox(64, 16), Sox(8, 32, true),
                     Ffmpeg("pcm_s24le", 24, false), Ffmpeg("pcm_s32le", 32, false),
                     Ffmpeg("pcm_f32le", 32, true), Ffmpeg("pcm_f64le", 64, true),
-                    Source{"plain_20bit", "", Writer(3, 20, 1, false), true},
-                    Source{"ext_20_in_24", "", Writer(2, 24, 1, true, 20), true},
-                    Source{"ext_12_in_16", "", Writer(3, 16, 1, true, 12), true},
-                    Source{"float32", "", Writer(4, 32, 3, false)},
-                    Source{"ext_float64", "", Writer(2, 64, 3, true)},
-                    Source{"plain_64ch_8bit", "", Writer(64, 8, 1, false)}),
+                    Source{"plain_20bit", "", {3, 20}, true},
+                    Source{"ext_20_in_24", "", {2, 24, 48000, 0, 0, 1, true, 20}, true},
+                    Source{"ext_12_in_16", "", {3, 16, 48000, 0, 0, 1, true, 12}, true},
+                    Source{"float32", "", {4, 32, 48000, 0, 0, 3}},
+                    Source{"ext_float64", "", {2, 64, 48000, 0, 0, 3, true}},
+                    Source{"plain_64ch_8bit", "", {64, 8}}),
     [](const testing::TestParamInfo<Source>& param) { return param.param.Name; });
 
 Bytes ReadAt(const std::string& path, uint64_t offset, size_t count) {

@@ -14,28 +14,6 @@ using testtake::Cat;
 
 namespace {
 
-Bytes BextChunk(const std::string& originator, uint64_t time, const std::string& history) {
-    return testtake::Chunk("bext", Cat({Bytes(256, 0), Bytes(originator.begin(), originator.end()),
-                                        Bytes(82 - originator.size(), 0), testtake::Le(time, 8),
-                                        Bytes(256, 0), Bytes(history.begin(), history.end())}));
-}
-// iXML of tracks "<CHANNEL_INDEX>n</CHANNEL_INDEX>[<INTERLEAVE_INDEX>..]<NAME>..": a TRACK each.
-Bytes IxmlChunk(const std::string& scene, const std::vector<std::string>& tracks) {
-    std::string text = "<?xml version=\"1.0\"?>\n<BWFXML><SCENE>" + scene +
-                       "</SCENE><TRACK_LIST><TRACK_COUNT>" + std::to_string(tracks.size()) +
-                       "</TRACK_COUNT>";
-    for (const std::string& track : tracks) {
-        text += "\n  <TRACK>" + track + "</NAME></TRACK>";
-    }
-    text += scene.empty() ? "" : "</TRACK_LIST></BWFXML>\n"; // no scene: a text that does not parse
-    return testtake::Chunk("iXML", Bytes(text.begin(), text.end()));
-}
-std::string Track(int channel, int interleave, const std::string& name) {
-    const std::string index = "<INTERLEAVE_INDEX>" + std::to_string(interleave) + "</";
-    return "<CHANNEL_INDEX>" + std::to_string(channel) + "</CHANNEL_INDEX>" +
-           (interleave == 0 ? "" : index + "INTERLEAVE_INDEX>") + "<NAME>" + name;
-}
-
 // libsndfile's broadcast info: "originator|time reference|coding history", or "none".
 std::string Bext(const std::string& path) {
     SF_INFO info{};
@@ -51,14 +29,9 @@ std::string Bext(const std::string& path) {
 
 // ffprobe's channel layout and format tags time_reference and encoded_by (the originator).
 std::string Probe(const std::string& path) {
-    const std::string command = "ffprobe -v error -of csv=p=0 -show_entries stream=channel_layout:"
-                                "format_tags=time_reference,encoded_by '" +
-                                path + "'";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out(4096, '\0');
-    out.resize(std::fread(out.data(), 1, out.size(), pipe));
-    ::pclose(pipe);
-    return out;
+    return Run("ffprobe -v error -of csv=p=0 -show_entries stream=channel_layout:format_tags="
+               "time_reference,encoded_by '" +
+               path + "'");
 }
 
 // The iXML chunk's texts as Qt reads them, each followed by ':', and '|' after each TRACK.

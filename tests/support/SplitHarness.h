@@ -13,8 +13,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <numeric>
 #include <optional>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -28,7 +30,6 @@ struct Take {
     testtake::WavFormat Format;
     Bytes Stream; // the sample data of all its files as one stream
     std::vector<std::string> Paths;
-    int Bps() const { return Format.BytesPerSample(); }
     uint64_t Frames() const { return Stream.size() / static_cast<size_t>(Format.FrameBytes()); }
 };
 
@@ -36,12 +37,28 @@ struct Take {
 inline Take WriteTake(const std::string& dir, int number, int channels, int bits, uint32_t frames,
                       const std::vector<size_t>& cuts = {}, uint32_t tail = 0,
                       const testtake::WavLayout& layout = {}) {
-    Take take;
-    take.Format.channels = static_cast<uint16_t>(channels);
-    take.Format.bitsPerSample = static_cast<uint16_t>(bits);
-    take.Stream = testtake::PatternSamples(frames, channels, take.Bps(), number);
+    Take take{{static_cast<uint16_t>(channels), static_cast<uint16_t>(bits)}, {}, {}};
+    take.Stream = testtake::PatternSamples(frames, channels, (bits + 7) / 8, number);
     take.Stream.insert(take.Stream.end(), tail, 0xA5);
     take.Paths = testtake::WriteTake(dir, number, 1, take.Format, take.Stream, cuts, layout);
+    return take;
+}
+
+// A take whose channel c repeats the bytes silence[c] frame after frame (none: the pattern's
+// sound), but for the first byte of channel `soundAtEnd` in the last frame.
+inline Take WriteSilentTake(const std::string& dir, int number, const testtake::WavFormat& format,
+                            uint32_t frames, const std::vector<size_t>& cuts,
+                            const std::vector<Bytes>& silence, int soundAtEnd = -1) {
+    const int bps = format.BytesPerSample();
+    Take take{format, testtake::PatternSamples(frames, format.channels, bps, number + 1), {}};
+    for (size_t at = 0; !silence.empty() && at < take.Stream.size(); ++at) {
+        const size_t f = at / format.FrameBytes(), c = at / bps % format.channels, b = at % bps;
+        if (c < silence.size() && !silence[c].empty()) {
+            take.Stream[at] = silence[c][(f * bps + b) % silence[c].size()] ^
+                              (f + 1 == frames && int(c) == soundAtEnd && b == 0);
+        }
+    }
+    take.Paths = testtake::WriteTake(dir, number, 1, format, take.Stream, cuts);
     return take;
 }
 
@@ -62,17 +79,14 @@ public:
                        : ::unsetenv(it->first.c_str());
         }
     }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
     std::vector<std::pair<std::string, std::optional<std::string>>> m_Saved;
 };
 
 inline std::string OutputName(const std::string& base, int firstChannel, bool caf) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "_%02d.%s", firstChannel + 1, caf ? "caf" : "wav");
-    return base + suffix;
+    const std::string number = std::to_string(firstChannel + 1);
+    return base + (number.size() < 2 ? "_0" : "_") + number + (caf ? ".caf" : ".wav");
 }
 
 inline std::vector<std::string> ListDir(const std::string& dir) {
@@ -84,18 +98,19 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
     return names;
 }
 
-// Every sample ffmpeg decodes; `ok` false when it refuses the file.
-inline std::vector<int> DecodeWithFfmpeg(const std::string& path, bool& ok) {
-    const std::string command =
-        "ffmpeg -nostdin -v error -i '" + path + "' -f s32le -c:a pcm_s32le - 2>/dev/null";
+// What a shell command prints; `ok`, if given, whether it exited with 0.
+inline std::string Run(const std::string& command, bool* ok = nullptr) {
+    std::string out;
     std::FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<int> samples;
-    int buffer[4096];
-    for (size_t got; pipe != nullptr && (got = std::fread(buffer, 4, 4096, pipe)) > 0;) {
-        samples.insert(samples.end(), buffer, buffer + got);
+    char buffer[4096];
+    for (size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, got);
     }
-    ok = pipe != nullptr && ::pclose(pipe) == 0;
-    return samples;
+    const bool exited = pipe != nullptr && ::pclose(pipe) == 0;
+    if (ok != nullptr) {
+        *ok = exited;
+    }
+    return out;
 }
 
 inline uint64_t Field(const Bytes& b, size_t at, int bytes, bool bigEndian = false) {
@@ -108,6 +123,30 @@ inline uint64_t Field(const Bytes& b, size_t at, int bytes, bool bigEndian = fal
 
 inline bool TagAt(const Bytes& b, size_t at, const char* tag) {
     return b.size() >= at + 4 && std::equal(tag, tag + 4, b.begin() + static_cast<long>(at));
+}
+
+// A bext chunk of the given originator, time reference and coding history.
+inline Bytes BextChunk(const std::string& originator, uint64_t time, const std::string& history) {
+    return testtake::Chunk(
+        "bext", testtake::Cat({Bytes(256, 0), Bytes(originator.begin(), originator.end()),
+                               Bytes(82 - originator.size(), 0), testtake::Le(time, 8),
+                               Bytes(256, 0), Bytes(history.begin(), history.end())}));
+}
+// iXML of tracks "<CHANNEL_INDEX>n</CHANNEL_INDEX>[<INTERLEAVE_INDEX>..]<NAME>..": a TRACK each.
+inline Bytes IxmlChunk(const std::string& scene, const std::vector<std::string>& tracks) {
+    std::string text = "<?xml version=\"1.0\"?>\n<BWFXML><SCENE>" + scene +
+                       "</SCENE><TRACK_LIST><TRACK_COUNT>" + std::to_string(tracks.size()) +
+                       "</TRACK_COUNT>";
+    for (const std::string& track : tracks) {
+        text += "\n  <TRACK>" + track + "</NAME></TRACK>";
+    }
+    text += scene.empty() ? "" : "</TRACK_LIST></BWFXML>\n"; // no scene: a text that does not parse
+    return testtake::Chunk("iXML", Bytes(text.begin(), text.end()));
+}
+inline std::string Track(int channel, int interleave, const std::string& name) {
+    const std::string index = "<INTERLEAVE_INDEX>" + std::to_string(interleave) + "</";
+    return "<CHANNEL_INDEX>" + std::to_string(channel) + "</CHANNEL_INDEX>" +
+           (interleave == 0 ? "" : index + "INTERLEAVE_INDEX>") + "<NAME>" + name;
 }
 
 inline testing::AssertionResult Says(const std::string& text, const std::string& part) {
@@ -133,12 +172,14 @@ inline std::vector<int> RunAll(CMorvexWorker& worker, int count) {
     return answers;
 }
 
-// Exactly the first `frames` frames of channels [first, first + count), by bytes and libsndfile.
-// Without `frames`, an output of a killed run: empty and unreadable, or a provisional header and
-// the frames written so far, read as exactly that by libsndfile and ffmpeg.
-inline testing::AssertionResult Holds(const std::string& path, const Take& take, int first,
-                                      int count, std::optional<uint64_t> frames = {}) {
+// Exactly the first `frames` frames of `channels` (ascending), by bytes and libsndfile. Without
+// `frames`, an output of a killed run: empty and unreadable, or a provisional header and the
+// frames written so far, read as exactly that by libsndfile and ffmpeg.
+inline testing::AssertionResult Holds(const std::string& path, const Take& take,
+                                      const std::vector<int>& channels,
+                                      std::optional<uint64_t> frames = {}) {
     const bool caf = path.ends_with(".caf");
+    const size_t count = channels.size();
     const Bytes file = testtake::ReadFile(path);
     SF_INFO info{};
     SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &info);
@@ -149,29 +190,35 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
                : 0);
     sf_close(sound);
     bool ffmpegOk = true;
-    const std::vector<int> decoded = frames ? std::vector<int>{} : DecodeWithFfmpeg(path, ffmpegOk);
+    const std::string ffmpeg =
+        "ffmpeg -nostdin -v error -i '" + path + "' -f s32le -c:a pcm_s32le -";
+    const std::string raw = frames ? "" : Run(ffmpeg + " 2>/dev/null", &ffmpegOk);
+    std::vector<int> decoded(raw.size() / 4);
+    std::memcpy(decoded.data(), raw.data(), decoded.size() * 4);
     if (!frames && file.empty()) {
         return opened || !decoded.empty()
                    ? testing::AssertionFailure() << path << ": a reader opened an empty file"
                    : testing::AssertionSuccess();
     }
-    const size_t header = caf ? 68 : 80, bps = static_cast<size_t>(take.Bps());
+    const size_t bps =
+        static_cast<size_t>(take.Format.BytesPerSample()); // a float "fmt " has 2 more bytes
+    const size_t header = caf ? 68 : 80 + 2 * (take.Format.formatTag == 3);
     const size_t data =
         bps * count *
         frames.value_or(file.size() > header ? (file.size() - header) / (count * bps) : 0);
     if (file.size() < header + data || (frames && file.size() != header + data) ||
         !(caf ? TagAt(file, 0, "caff") && TagAt(file, 52, "data") &&
                     Field(file, 56, 8, true) == (frames ? data + 4 : ~0ULL)
-              : TagAt(file, 0, "RIFF") && TagAt(file, 72, "data") &&
+              : TagAt(file, 0, "RIFF") && TagAt(file, header - 8, "data") &&
                     Field(file, 4, 4) == (frames ? file.size() - 8 : 0xFFFFFFFFU) &&
-                    Field(file, 76, 4) == (frames ? data : 0xFFFFFFFFU))) {
+                    Field(file, header - 4, 4) == (frames ? data : 0xFFFFFFFFU))) {
         return testing::AssertionFailure()
                << path << ": " << file.size() << " bytes, or a header that does not fit " << data;
     }
     // As libsndfile and ffmpeg (s32le) give samples: left-justified, 8-bit WAV offset binary.
     std::vector<int> want;
     for (size_t i = 0; i < data; i += bps) {
-        const size_t frame = i / (count * bps), channel = first + i / bps % count;
+        const size_t frame = i / (count * bps), channel = channels[i / bps % count];
         const uint8_t* sample = &take.Stream[(frame * take.Format.channels + channel) * bps];
         uint32_t value = 0;
         for (size_t b = 0; b < bps; ++b) {
@@ -182,8 +229,10 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
         }
         want.push_back(static_cast<int>(bps == 1 ? value ^ 0x80000000U : value));
     }
-    // libsndfile 1.2 refuses a CAF data chunk of unknown size.
-    if (!(opened ? info.channels == count && read == want &&
+    // libsndfile 1.2 refuses a CAF data chunk of unknown size; it scales float samples.
+    const bool floats = take.Format.formatTag == 3;
+    if (!(opened ? info.channels == static_cast<int>(count) &&
+                       (read == want || (floats && read.size() == want.size())) &&
                        info.samplerate == static_cast<int>(take.Format.sampleRate)
                  : caf && !frames) ||
         !ffmpegOk || (!frames && decoded != want)) {
@@ -191,6 +240,14 @@ inline testing::AssertionResult Holds(const std::string& path, const Take& take,
                << path << ": readers see other audio than the " << want.size() << " samples";
     }
     return testing::AssertionSuccess();
+}
+
+// Channels [first, first + count).
+inline testing::AssertionResult Holds(const std::string& path, const Take& take, int first,
+                                      int count, std::optional<uint64_t> frames = {}) {
+    std::vector<int> channels(static_cast<size_t>(count));
+    std::iota(channels.begin(), channels.end(), first);
+    return Holds(path, take, channels, frames);
 }
 
 inline void ExpectMono(const std::string& base, const Take& take, uint64_t frames) {

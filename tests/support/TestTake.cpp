@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace testtake {
 
@@ -95,11 +94,6 @@ Bytes ReadFile(const std::string& path) {
     in.seekg(0).read(reinterpret_cast<char*>(bytes.data()),
                      static_cast<std::streamsize>(bytes.size()));
     return bytes;
-}
-
-bool FileExists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
 }
 
 std::vector<std::string> WriteTake(const std::string& directory, int take, int firstFileNumber,

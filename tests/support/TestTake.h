@@ -51,7 +51,6 @@ std::string SchemeName(int take, int fileNumber); // "MKZ%02d_%02d.WAV"
 
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
 
 // The stream cut at the given byte positions (also inside frames) into files named by the
 // recorder's scheme from `firstFileNumber` on; answers the paths, the start file first.
